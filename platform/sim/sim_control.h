@@ -87,6 +87,10 @@ std::u16string LastPrinterDataValueName();
 size_t OpenPrinterCount();
 size_t GlobalBlockCount();
 
+// --- Paths -------------------------------------------------------------------------------------------
+// Maps drive `letter` to a host directory (Z: is the host's root from the start).
+void MapDrive(char letter, const std::string& hostDirectory);
+
 // --- Helpers -----------------------------------------------------------------------------------------
 Bytes StringBytes(const std::u16string& text, bool withNul = true);
 Bytes DwordBytes(DWORD value);
@@ -94,3 +98,6 @@ std::u16string FromUtf8(const std::string& text);
 std::string ToUtf8(const std::u16string& text);
 
 }  // namespace winsim
+
+#include "sim_control_memory.h"
+#include "sim_control_modules.h"

@@ -1,5 +1,7 @@
 #include "sim_handles.h"
 
+#include "win32_kernel.h"
+
 #include <map>
 #include <memory>
 #include <mutex>
@@ -51,3 +53,11 @@ size_t OpenKernelHandleCount() {
 }
 
 }  // namespace winsim_detail
+
+BOOL WINAPI CloseHandle(HANDLE hObject) {
+    if (!winsim_detail::CloseKernelHandle(hObject)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}

@@ -20,3 +20,6 @@ void WINAPI SetLastError(DWORD dwErrCode);
 HGLOBAL WINAPI GlobalAlloc(UINT uFlags, SIZE_T dwBytes);
 // Returns null on success, the handle on failure (as Windows does).
 HGLOBAL WINAPI GlobalFree(HGLOBAL hMem);
+
+// Closes a file or process handle; FALSE with ERROR_INVALID_HANDLE for anything else.
+BOOL WINAPI CloseHandle(HANDLE hObject);

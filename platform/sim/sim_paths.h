@@ -1,0 +1,14 @@
+// Windows paths on the host, mapped as Wine maps them: a drive letter names a host directory, and the
+// host's root is drive Z:, so "Z:\tmp\logs\" is /tmp/logs/. Internal to platform/sim.
+#pragma once
+
+#include <string>
+
+namespace winsim_detail {
+
+// "C:\Logs\x.txt" -> "<root of C:>/Logs/x.txt". Relative paths and unknown drives map to "" (no such path).
+std::string ToHostPath(const std::string& windowsPath);
+// "/tmp/x" -> "Z:\tmp\x".
+std::string ToWindowsPath(const std::string& hostPath);
+
+}  // namespace winsim_detail
