@@ -28,11 +28,21 @@ size_t WideLengthBounded(const WCHAR* text, size_t limit) {
     return length;
 }
 
-WideString::WideString(const WCHAR* text) { Assign(text); }
+WideString::WideString(const WCHAR* text) {
+    Assign(text);
+}
 
-WideString::WideString(const WCHAR* text, size_t length) { Assign(text, length); }
+WideString::WideString(const WCHAR* text, size_t length) {
+    Assign(text, length);
+}
 
-WideString::WideString(const WideString& other) { Assign(other); }
+WideString::WideString(const WideString& other) {
+    Assign(other);
+}
+
+WideString::WideString(WideString&& other) noexcept {
+    Swap(other);
+}
 
 WideString& WideString::operator=(const WideString& other) {
     if (this != &other) {
@@ -41,7 +51,9 @@ WideString& WideString::operator=(const WideString& other) {
     return *this;
 }
 
-WideString::~WideString() { delete[] data_; }
+WideString::~WideString() {
+    delete[] data_;
+}
 
 bool WideString::Reserve(size_t capacity) {
     if (capacity <= capacity_) {
@@ -67,7 +79,9 @@ bool WideString::Reserve(size_t capacity) {
     return true;
 }
 
-bool WideString::Assign(const WCHAR* text) { return Assign(text, WideLength(text)); }
+bool WideString::Assign(const WCHAR* text) {
+    return Assign(text, WideLength(text));
+}
 
 bool WideString::Assign(const WCHAR* text, size_t length) {
     if (text == nullptr) {
@@ -101,7 +115,9 @@ bool WideString::Assign(const WideString& other) {
     return true;
 }
 
-bool WideString::Append(const WCHAR* text) { return Append(text, WideLength(text)); }
+bool WideString::Append(const WCHAR* text) {
+    return Append(text, WideLength(text));
+}
 
 bool WideString::Append(const WCHAR* text, size_t length) {
     if (text == nullptr || length == 0) {
@@ -158,15 +174,38 @@ void WideString::Clear() {
     valid_ = true;
 }
 
-const WCHAR* WideString::c_str() const { return data_ != nullptr ? data_ : emptyText; }
+void WideString::Swap(WideString& other) {
+    WCHAR* data = data_;
+    size_t length = length_;
+    size_t capacity = capacity_;
+    bool valid = valid_;
+    data_ = other.data_;
+    length_ = other.length_;
+    capacity_ = other.capacity_;
+    valid_ = other.valid_;
+    other.data_ = data;
+    other.length_ = length;
+    other.capacity_ = capacity;
+    other.valid_ = valid;
+}
+
+const WCHAR* WideString::c_str() const {
+    return data_ != nullptr ? data_ : emptyText;
+}
 
 bool WideString::Equals(const WCHAR* text) const {
-    size_t length = WideLength(text);
-    return length == length_ && (length == 0 || std::memcmp(c_str(), text, length * sizeof(WCHAR)) == 0);
+    return Equals(text, WideLength(text));
 }
 
 bool WideString::Equals(const WideString& other) const {
-    return other.length_ == length_ && (length_ == 0 || std::memcmp(c_str(), other.c_str(), length_ * sizeof(WCHAR)) == 0);
+    return Equals(other.c_str(), other.length_);
+}
+
+bool WideString::Equals(const WCHAR* text, size_t length) const {
+    if (length != length_) {
+        return false;
+    }
+    return length == 0 || (text != nullptr && std::memcmp(c_str(), text, length * sizeof(WCHAR)) == 0);
 }
 
 bool WideString::Contains(const WCHAR* needle) const {

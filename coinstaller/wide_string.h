@@ -14,6 +14,8 @@ class WideString {
     explicit WideString(const WCHAR* text);
     WideString(const WCHAR* text, size_t length);
     WideString(const WideString& other);
+    // Construction leaves the source empty and valid; it never allocates.
+    WideString(WideString&& other) noexcept;
     WideString& operator=(const WideString& other);
     ~WideString();
 
@@ -26,6 +28,9 @@ class WideString {
     bool Append(const WideString& other);
     bool AppendUnsigned(unsigned long long value);
     void Clear();
+    // Exchanges contents and validity; never allocates, so a value built in a temporary can replace
+    // this one only once it is known to be complete.
+    void Swap(WideString& other);
 
     // Always a valid NUL-terminated text, also for an empty string that owns no storage.
     const WCHAR* c_str() const;
@@ -37,6 +42,7 @@ class WideString {
     // Exact comparison by UTF-16 code unit: the same length and the same units.
     bool Equals(const WCHAR* text) const;
     bool Equals(const WideString& other) const;
+    bool Equals(const WCHAR* text, size_t length) const;
     // Exact substring search, letter case significant.
     bool Contains(const WCHAR* needle) const;
 

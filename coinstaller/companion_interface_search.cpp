@@ -1,0 +1,124 @@
+#include "coinstaller/install_device.h"
+
+#include "coinstaller/registry_key.h"
+#include "coinstaller/usb_binding_names.h"
+
+// The installation service checks the size members against its own structure sizes (64-bit layouts).
+static_assert(sizeof(SP_DEVINFO_DATA) == 32, "SP_DEVINFO_DATA must have its 64-bit Windows size");
+static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == 32, "SP_DEVICE_INTERFACE_DATA must have its 64-bit size");
+static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) == 8,
+              "SP_DEVICE_INTERFACE_DETAIL_DATA_W must have its 64-bit size");
+
+namespace {
+
+// Device instance identifiers of the listed devices are read into a buffer of this many characters.
+const DWORD instanceIdCharacters = 2048;
+
+// The status of a platform call as the search judges it. A successful call does not reliably reset the
+// thread's last error (Wine leaves it as it was), so success counts as 0 here, whatever GetLastError says.
+DWORD StatusOf(BOOL succeeded) {
+    return succeeded ? ERROR_SUCCESS : GetLastError();
+}
+
+// True when the device behind `element` is the device `storedInstanceId`, compared exactly.
+bool IsStoredDevice(HDEVINFO list, PSP_DEVINFO_DATA element, const WideString& storedInstanceId) {
+    WCHAR* instanceId = new WCHAR[instanceIdCharacters];
+    if (instanceId == nullptr) {
+        return false;
+    }
+    bool same = false;
+    DWORD returned = 0;
+    if (SetupDiGetDeviceInstanceIdW(list, element, instanceId, instanceIdCharacters, &returned)) {
+        same = storedInstanceId.Equals(instanceId, WideLengthBounded(instanceId, instanceIdCharacters));
+    }
+    delete[] instanceId;
+    return same;
+}
+
+// Walks the interfaces of the list until one belongs to the stored device. On a match `interfaceData`
+// describes that interface.
+bool FindStoredDeviceInterface(HDEVINFO list, const GUID& interfaceClass, const WideString& storedInstanceId,
+                               SP_DEVICE_INTERFACE_DATA& interfaceData) {
+    SP_DEVINFO_DATA* element = new SP_DEVINFO_DATA;
+    if (element == nullptr) {
+        return false;
+    }
+    *element = SP_DEVINFO_DATA();
+    element->cbSize = sizeof(SP_DEVINFO_DATA);
+
+    bool matched = false;
+    DWORD index = 0;
+    DWORD status = ERROR_SUCCESS;
+    do {
+        BOOL enumerated = SetupDiEnumDeviceInterfaces(list, nullptr, &interfaceClass, index, &interfaceData);
+        status = StatusOf(enumerated);
+        if (index == 0 && status == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        if (!enumerated) {
+            continue; // ends the search: the status is not 0
+        }
+
+        DWORD required = 0;
+        status =
+            StatusOf(SetupDiGetDeviceInterfaceDetailW(list, &interfaceData, nullptr, 0, &required, nullptr));
+        if (status == ERROR_INSUFFICIENT_BUFFER && required >= sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) {
+            BYTE* detailBuffer = new BYTE[required];
+            if (detailBuffer != nullptr) {
+                auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_W>(detailBuffer);
+                detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+                // Fills the element with the device that exposes the interface; the path is not needed.
+                BOOL detailed = SetupDiGetDeviceInterfaceDetailW(list, &interfaceData, detail, required,
+                                                                 &required, element);
+                status = StatusOf(detailed);
+                if (detailed) {
+                    matched = IsStoredDevice(list, element, storedInstanceId);
+                }
+                delete[] detailBuffer;
+            }
+        }
+        ++index;
+    } while (status == ERROR_SUCCESS && !matched);
+
+    delete element;
+    return matched;
+}
+
+} // namespace
+
+int32_t CInstallDevice::WritePortNameToInterface(const WideString& storedInstanceId,
+                                                 const WideString& portName, const GUID& interfaceClass) {
+    if (!storedInstanceId.IsValid() || !portName.IsValid() || !portValueName.IsValid()) {
+        return -1;
+    }
+    HDEVINFO list =
+        SetupDiGetClassDevsW(&interfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (list == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+
+    SP_DEVICE_INTERFACE_DATA interfaceData = SP_DEVICE_INTERFACE_DATA();
+    interfaceData.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
+    if (!FindStoredDeviceInterface(list, interfaceClass, storedInstanceId, interfaceData)) {
+        SetupDiDestroyDeviceInfoList(list);
+        return -1;
+    }
+
+    // The service opens the interface key for writing only; a handle of the wrapper's own is taken on it.
+    HKEY interfaceKey =
+        SetupDiCreateDeviceInterfaceRegKeyW(list, &interfaceData, 0, KEY_WRITE, nullptr, nullptr);
+    if (interfaceKey == static_cast<HKEY>(INVALID_HANDLE_VALUE) || interfaceKey == nullptr) {
+        SetupDiDestroyDeviceInfoList(list);
+        return -1;
+    }
+    int32_t result = -1;
+    CRegistryKey interfaceKeyAccess;
+    if (interfaceKeyAccess.Attach(interfaceKey, AccessAll) &&
+        interfaceKeyAccess.WriteString(portValueName, portName)) {
+        result = 0;
+    }
+    SetupDiDestroyDeviceInfoList(list);
+    interfaceKeyAccess.Close();
+    RegCloseKey(interfaceKey);
+    return result;
+}

@@ -1,0 +1,72 @@
+#include "coinstaller/install_context.h"
+
+#include "coinstaller/registry_key.h"
+#include "platform/portability.h"
+
+namespace {
+
+const WCHAR contextValueName[] = W("InstallContext");
+const WCHAR printerNameValueName[] = W("InstallContextOriginalPrinterName");
+
+// The per-user settings key, opened afresh for each operation. A path whose storage cannot be had stays
+// invalid, and the wrapper then opens nothing.
+bool OpenSettingsKey(CRegistryKey& key, RegistryAccessMode mode, bool create) {
+    WideString path(W("Software\\Orvale\\OV Print Settings"));
+    return key.Open(HKEY_CURRENT_USER, path, mode, create);
+}
+
+} // namespace
+
+CInstallContext::CInstallContext() {
+    Load();
+}
+
+void CInstallContext::Load() {
+    CRegistryKey key;
+    OpenSettingsKey(key, AccessRead, false);
+    DWORD stored = 0;
+    if (key.ReadDword(contextValueName, stored)) {
+        context = static_cast<int32_t>(stored);
+    }
+    key.Close();
+}
+
+void CInstallContext::Save() {
+    CRegistryKey key;
+    OpenSettingsKey(key, AccessAll, true);
+    key.WriteDword(contextValueName, static_cast<DWORD>(context));
+    key.Close();
+}
+
+int32_t CInstallContext::SetContext(int32_t value) {
+    if (value <= 0 || value > 3) {
+        return 0;
+    }
+    context = value;
+    Save();
+    return 1;
+}
+
+int32_t CInstallContext::ClearContext() {
+    CRegistryKey key;
+    OpenSettingsKey(key, AccessAll, false);
+    int32_t deleted = key.DeleteValue(contextValueName) ? 1 : 0;
+    key.Close();
+    return deleted;
+}
+
+const WideString& CInstallContext::ReadPrinterName() {
+    CRegistryKey key;
+    OpenSettingsKey(key, AccessRead, false);
+    key.ReadString(printerNameValueName, printerName);
+    key.Close();
+    return printerName;
+}
+
+int32_t CInstallContext::ClearPrinterName() {
+    CRegistryKey key;
+    OpenSettingsKey(key, AccessAll, false);
+    int32_t deleted = key.DeleteValue(printerNameValueName) ? 1 : 0;
+    key.Close();
+    return deleted;
+}
