@@ -2,6 +2,7 @@
 // and make a named platform call fail. Only tests and test tools include this header.
 #pragma once
 
+#include "win32_setupapi.h"
 #include "win32_types.h"
 
 #include <cstddef>
@@ -58,8 +59,9 @@ struct DeviceProperty {
     DWORD type;      // REG_*
     Bytes data;
 };
-// Adds a device node. Its hardware key "System\CurrentControlSet\Enum\<id>\Device Parameters" is an
-// ordinary HKLM key that tests seed with SetValue.
+// Adds a device node, or changes whether a known one is present. Instance ids compare without regard to
+// letter case; the functions below add a device they do not know yet. Its hardware key
+// "System\CurrentControlSet\Enum\<id>\Device Parameters" is an ordinary HKLM key that tests seed with SetValue.
 void AddDevice(const std::u16string& instanceId, bool present = true);
 void SetDeviceProperty(const std::u16string& instanceId, DWORD property, DWORD type, const Bytes& data);
 void SetDeviceStringProperty(const std::u16string& instanceId, DWORD property, const std::u16string& text);
@@ -73,9 +75,12 @@ HDEVINFO CreateDeviceSet(const std::u16string& instanceId, SP_DEVINFO_DATA* elem
 size_t OpenDeviceSetCount();
 
 // --- Printers (spooler) ------------------------------------------------------------------------------
+// Adds a local printer, or replaces driver and port of the one that bears the name in any letter case.
 void AddPrinter(const std::u16string& name, const std::u16string& driver, const std::u16string& port);
+// True when a printer bears exactly this name, letter case included.
 bool PrinterExists(const std::u16string& name);
 std::vector<std::u16string> PrinterNames();
+// The printer must exist (any letter case); value names compare without regard to letter case.
 void SetPrinterData(const std::u16string& printer, const std::u16string& valueName, DWORD type, const Bytes& data);
 void SetPrinterStringData(const std::u16string& printer, const std::u16string& valueName,
                           const std::u16string& text);
@@ -84,6 +89,7 @@ void SetPrinterStringData(const std::u16string& printer, const std::u16string& v
 void RemovePrinter(const std::u16string& name);
 // The value name of the last GetPrinterDataW call, and the levels of every SetPrinterW call.
 std::u16string LastPrinterDataValueName();
+std::vector<DWORD> SetPrinterLevels();
 size_t OpenPrinterCount();
 size_t GlobalBlockCount();
 
