@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Configures and builds the project: the host build (over the simulated Win32 layer, with the unit tests)
+# in build/host and the Windows cross build (vracoins.dll and the Windows test programs) in
+# build/windows. Name builds to make only those: host, windows, sanitize (the host build with
+# AddressSanitizer and UndefinedBehaviorSanitizer, in build/host-sanitize).
+#
+# Usage: scripts/build.sh [host] [windows] [sanitize]
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+jobs="${VRACOINS_JOBS:-2}"
+
+builds=("$@")
+if [ ${#builds[@]} -eq 0 ]; then
+    builds=(host windows)
+fi
+
+configure_and_build() {
+    local directory="$1"
+    shift
+    cmake -S "$root" -B "$root/$directory" -G Ninja "$@" >/dev/null
+    cmake --build "$root/$directory" -j "$jobs"
+}
+
+for build in "${builds[@]}"; do
+    echo "build: $build"
+    case "$build" in
+    host) configure_and_build build/host ;;
+    sanitize) configure_and_build build/host-sanitize -DVRACOINS_SANITIZE=ON ;;
+    windows) configure_and_build build/windows -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" ;;
+    *)
+        echo "build: unknown build '$build' (host, windows or sanitize)" >&2
+        exit 2
+        ;;
+    esac
+done

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that the builds and tests need, and only those not yet installed.
+# Runs as root (or through sudo); quiet unless something goes wrong.
+set -euo pipefail
+
+packages=(
+    cmake ninja-build g++ libgtest-dev libgmock-dev          # host build and its tests
+    mingw-w64 g++-mingw-w64-x86-64                           # Windows cross build
+    wine wine64                                              # running the Windows programs
+    libdw-dev libelf-dev                                     # call-site resolution on the host
+    clang-format
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$package")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+    as_root=(sudo)
+fi
+
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -qq
+# Wine's recommended packages stay in: the Wine tests run against the prefix that a normal install gives.
+"${as_root[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null

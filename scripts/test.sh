@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Runs every test of the project, installing what is missing first (Debian):
+#   1. the host build and its unit tests (ctest), over the simulated Win32 layer;
+#   2. the same with AddressSanitizer and UndefinedBehaviorSanitizer;
+#   3. the Windows cross build: the checks of vracoins.dll, then the Windows test programs under Wine.
+# Every phase runs even when an earlier one failed; the exit code is non-zero if any failed.
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+logs="$(mktemp -d "${TMPDIR:-/tmp}/vracoins-test.XXXXXX")"
+trap 'rm -rf "$logs"' EXIT
+
+"$root/scripts/install-deps.sh"
+
+results=()
+total_passed=0
+total_failed=0
+
+# Runs one phase, showing its output and keeping it for the counts.
+phase() {
+    local name="$1"
+    shift
+    echo
+    echo "==== $name"
+    local status=0
+    "$@" 2>&1 | tee "$logs/phase.log" || status=$?
+    results+=("$(printf '%-28s %s' "$name" "$([ "$status" -eq 0 ] && echo passed || echo "FAILED (exit $status)")")")
+    return "$status"
+}
+
+# Adds the counts of a runner's closing line to the totals; a phase that ended before its runner
+# reported counts as one failure.
+count_ctest() {
+    local line
+    line="$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$logs/phase.log" | tail -n 1 || true)"
+    if [[ "$line" =~ ([0-9]+)\ tests?\ failed\ out\ of\ ([0-9]+) ]]; then
+        total_passed=$((total_passed + BASH_REMATCH[2] - BASH_REMATCH[1]))
+        total_failed=$((total_failed + BASH_REMATCH[1]))
+    else
+        total_failed=$((total_failed + 1))
+    fi
+}
+count_plain() {
+    local line
+    line="$(grep -E '^[A-Za-z0-9_-]+: [0-9]+ passed, [0-9]+ failed' "$logs/phase.log" | tail -n 1 || true)"
+    if [[ "$line" =~ ([0-9]+)\ passed,\ ([0-9]+)\ failed ]]; then
+        total_passed=$((total_passed + BASH_REMATCH[1]))
+        total_failed=$((total_failed + BASH_REMATCH[2]))
+    else
+        total_failed=$((total_failed + 1))
+    fi
+}
+
+host_tests() {
+    "$root/scripts/build.sh" "$1" && ctest --test-dir "$root/build/$2" --output-on-failure --no-tests=error
+}
+
+phase "host unit tests" host_tests host host || true
+count_ctest
+phase "sanitized host unit tests" host_tests sanitize host-sanitize || true
+count_ctest
+if phase "Windows build" "$root/scripts/build.sh" windows; then
+    phase "vracoins.dll checks" "$root/scripts/check-dll.sh" "$root/build/windows/module/vracoins.dll" || true
+    count_plain
+    phase "Wine tests" "$root/scripts/run-wine-tests.sh" "$root/build/windows" || true
+    count_plain
+else
+    total_failed=$((total_failed + 1))
+fi
+
+echo
+echo "==== summary"
+failed_phases=0
+for result in "${results[@]}"; do
+    echo "  $result"
+    [[ "$result" == *FAILED* ]] && failed_phases=$((failed_phases + 1))
+done
+echo "all: $total_passed passed, $total_failed failed"
+[ "$failed_phases" -eq 0 ] && [ "$total_failed" -eq 0 ]

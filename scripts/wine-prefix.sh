@@ -1,0 +1,26 @@
+# Sourced by the scripts that run Windows programs: gives each run a Wine prefix of its own, made afresh
+# and removed on exit, so that no registry value, device or printer survives from one run to the next.
+
+export WINEARCH=win64
+export WINEDEBUG=-all
+# No .NET or HTML engine: a fresh prefix would otherwise offer to download them.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+
+wine_prefix_remove() {
+    if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
+        wineserver -k >/dev/null 2>&1 || true
+        rm -rf "$(dirname "$WINEPREFIX")"
+    fi
+}
+
+wine_prefix_create() {
+    local base
+    base="$(mktemp -d "${TMPDIR:-/tmp}/vracoins-wine.XXXXXX")"
+    export WINEPREFIX="$base/prefix"
+    trap wine_prefix_remove EXIT
+    wineboot -i >/dev/null 2>&1
+    # Stopping the server after the prefix is made keeps the first program from stalling on the
+    # start-up work that wineboot leaves running.
+    wineserver -k >/dev/null 2>&1 || true
+}
