@@ -2,12 +2,14 @@
 # Configures and builds the project: the host build (over the simulated Win32 layer, with the unit tests)
 # in build/host and the Windows cross build (vracoins.dll and the Windows test programs) in
 # build/windows. Name builds to make only those: host, windows, sanitize (the host build with
-# AddressSanitizer and UndefinedBehaviorSanitizer, in build/host-sanitize).
+# AddressSanitizer and UndefinedBehaviorSanitizer, in build/host-sanitize). VRACOINS_BUILD_DIR moves
+# the three away from build/.
 #
 # Usage: scripts/build.sh [host] [windows] [sanitize]
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+builds_dir="${VRACOINS_BUILD_DIR:-$root/build}"
 jobs="${VRACOINS_JOBS:-2}"
 
 builds=("$@")
@@ -18,16 +20,16 @@ fi
 configure_and_build() {
     local directory="$1"
     shift
-    cmake -S "$root" -B "$root/$directory" -G Ninja "$@" >/dev/null
-    cmake --build "$root/$directory" -j "$jobs"
+    cmake -S "$root" -B "$builds_dir/$directory" -G Ninja "$@" >/dev/null
+    cmake --build "$builds_dir/$directory" -j "$jobs"
 }
 
 for build in "${builds[@]}"; do
     echo "build: $build"
     case "$build" in
-    host) configure_and_build build/host ;;
-    sanitize) configure_and_build build/host-sanitize -DVRACOINS_SANITIZE=ON ;;
-    windows) configure_and_build build/windows -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" ;;
+    host) configure_and_build host ;;
+    sanitize) configure_and_build host-sanitize -DVRACOINS_SANITIZE=ON ;;
+    windows) configure_and_build windows -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" ;;
     *)
         echo "build: unknown build '$build' (host, windows or sanitize)" >&2
         exit 2

@@ -12,7 +12,7 @@
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-dll="${1:-$root/build/windows/module/vracoins.dll}"
+dll="${1:-${VRACOINS_BUILD_DIR:-$root/build}/windows/module/vracoins.dll}"
 sources="${2:-$root}"
 objdump=x86_64-w64-mingw32-objdump
 

@@ -6,7 +6,7 @@
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="${1:-$root/build/windows}"
+build="${1:-${VRACOINS_BUILD_DIR:-$root/build}/windows}"
 programs_dir="$build/tests/wine"
 list="$programs_dir/wine-tests.list"
 # Generous for programs that take a second or two; only a hung program comes near it.

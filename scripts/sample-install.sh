@@ -6,17 +6,20 @@
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+windows_build="${VRACOINS_BUILD_DIR:-$root/build}/windows"
 
 "$root/scripts/install-deps.sh"
 "$root/scripts/build.sh" host windows
-"$root/scripts/check-dll.sh" "$root/build/windows/module/vracoins.dll"
+"$root/scripts/check-dll.sh" "$windows_build/module/vracoins.dll"
 
 # shellcheck source=scripts/wine-prefix.sh
 source "$root/scripts/wine-prefix.sh"
 echo "sample-install: preparing a fresh Wine prefix"
 wine_prefix_create
 
-echo "sample-install: running the sample installation with build/windows/module/vracoins.dll"
+echo "sample-install: running the sample installation with $windows_build/module/vracoins.dll"
 echo
-cd "$root/build/windows/tests/wine"
-wine ./sample_install.exe "Z:${root//\//\\}\\build\\windows\\module\\vracoins.dll"
+# Wine sees the root of the Linux file system as drive Z:.
+dll="$(cd "$windows_build/module" && pwd)/vracoins.dll"
+cd "$windows_build/tests/wine"
+wine ./sample_install.exe "Z:${dll//\//\\}"

@@ -4,9 +4,11 @@
 #   2. the same with AddressSanitizer and UndefinedBehaviorSanitizer;
 #   3. the Windows cross build: the checks of vracoins.dll, then the Windows test programs under Wine.
 # Every phase runs even when an earlier one failed; the exit code is non-zero if any failed.
+# Builds go to build/ (VRACOINS_BUILD_DIR to move them).
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+builds_dir="${VRACOINS_BUILD_DIR:-$root/build}"
 logs="$(mktemp -d "${TMPDIR:-/tmp}/vracoins-test.XXXXXX")"
 trap 'rm -rf "$logs"' EXIT
 
@@ -52,7 +54,7 @@ count_plain() {
 }
 
 host_tests() {
-    "$root/scripts/build.sh" "$1" && ctest --test-dir "$root/build/$2" --output-on-failure --no-tests=error
+    "$root/scripts/build.sh" "$1" && ctest --test-dir "$builds_dir/$2" --output-on-failure --no-tests=error
 }
 
 phase "host unit tests" host_tests host host || true
@@ -60,9 +62,9 @@ count_ctest
 phase "sanitized host unit tests" host_tests sanitize host-sanitize || true
 count_ctest
 if phase "Windows build" "$root/scripts/build.sh" windows; then
-    phase "vracoins.dll checks" "$root/scripts/check-dll.sh" "$root/build/windows/module/vracoins.dll" || true
+    phase "vracoins.dll checks" "$root/scripts/check-dll.sh" "$builds_dir/windows/module/vracoins.dll" || true
     count_plain
-    phase "Wine tests" "$root/scripts/run-wine-tests.sh" "$root/build/windows" || true
+    phase "Wine tests" "$root/scripts/run-wine-tests.sh" "$builds_dir/windows" || true
     count_plain
 else
     total_failed=$((total_failed + 1))
