@@ -11,3 +11,8 @@ set_property(SOURCE ${CMAKE_CURRENT_LIST_DIR}/symbol_resolver.cpp APPEND PROPERT
 
 # The resolver's tests look up call sites in their own source, which needs debug information.
 set_property(SOURCE ${CMAKE_CURRENT_LIST_DIR}/tests/symbol_resolver_test.cpp APPEND PROPERTY COMPILE_OPTIONS -g)
+
+# On Windows the resolver calls the debug-help library itself.
+if(WIN32)
+    target_link_libraries(platform INTERFACE dbghelp)
+endif()
