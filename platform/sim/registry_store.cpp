@@ -94,19 +94,21 @@ REGSAM AllowedAccess(const SimWString& fullPath) {
     return found == Registry().limits.end() ? kAllKeyRights | kMaximumAllowed : found->second;
 }
 
-// Splits "A\B\C" into its names. A trailing backslash is tolerated, as Windows does; a leading one or an
-// empty name inside the path is not.
+// Splits "A\B\C" into its names. A leading backslash is refused with ERROR_BAD_PATHNAME; a trailing one
+// and doubled ones inside the path are passed over, as Wine's registry does.
 LSTATUS SplitPath(const SimWString& path, SimVector<SimWString>* names) {
+    if (!path.empty() && path[0] == u'\\') {
+        return kBadPathname;
+    }
     size_t start = 0;
     while (start < path.size()) {
         size_t end = path.find(u'\\', start);
         if (end == SimWString::npos) {
             end = path.size();
         }
-        if (end == start) {
-            return kBadPathname;
+        if (end > start) {
+            names->push_back(path.substr(start, end - start));
         }
-        names->push_back(path.substr(start, end - start));
         start = end + 1;
     }
     return ERROR_SUCCESS;
