@@ -98,32 +98,39 @@ CONFORMANCE_CHECK(PropertySizesAreInBytesAndMissingPropertiesAreInvalidData) {
 CONFORMANCE_CHECK(PresentInterfacesEnumerateWithDetailAndDevice) {
     world.Clear();
     SKIP_UNLESS_PREPARED(world.AddPresentInterface(kDeviceId, kInterfaceClass));
+    const char* const keepsLastError = "Wine's SetupAPI leaves the last error as it was after a success";
     SetLastError(kUntouched);
     HDEVINFO list =
         SetupDiGetClassDevsW(&kInterfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    CHECK(list != INVALID_HANDLE_VALUE && GetLastError() == 0, "list: error %lu",
-          static_cast<unsigned long>(GetLastError()));
+    CHECK(list != INVALID_HANDLE_VALUE, "list: error %lu", static_cast<unsigned long>(GetLastError()));
     if (list == INVALID_HANDLE_VALUE) {
         return;
     }
+    CHECK_EXCEPT_WINE(keepsLastError, GetLastError() == 0, "list: last error %lu",
+                      static_cast<unsigned long>(GetLastError()));
     SP_DEVICE_INTERFACE_DATA data{};
     data.cbSize = sizeof(data);
+    SetLastError(kUntouched);
     BOOL ok = SetupDiEnumDeviceInterfaces(list, nullptr, &kInterfaceClass, 0, &data);
-    CHECK(ok && GetLastError() == 0, "index 0: result %d, error %lu", ok,
-          static_cast<unsigned long>(GetLastError()));
+    CHECK(ok, "index 0: error %lu", static_cast<unsigned long>(GetLastError()));
+    CHECK_EXCEPT_WINE(keepsLastError, GetLastError() == 0, "index 0: last error %lu",
+                      static_cast<unsigned long>(GetLastError()));
+
     DWORD required = 0;
     SP_DEVINFO_DATA element{};
     element.cbSize = sizeof(element);
-    ok = SetupDiGetDeviceInterfaceDetailW(list, &data, nullptr, 0, &required, nullptr);
+    ok = SetupDiGetDeviceInterfaceDetailW(list, &data, nullptr, 0, &required, &element);
     CHECK(!ok && GetLastError() == ERROR_INSUFFICIENT_BUFFER, "detail probe: error %lu",
           static_cast<unsigned long>(GetLastError()));
+    CHECK(element.DevInst != 0 || element.Reserved != 0, "the probe fills the element as well");
     std::vector<BYTE> buffer(required);
     auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
     SetLastError(kUntouched);
     ok = SetupDiGetDeviceInterfaceDetailW(list, &data, detail, required, &required, &element);
-    CHECK(ok && GetLastError() == 0, "detail: result %d, error %lu", ok,
-          static_cast<unsigned long>(GetLastError()));
+    CHECK(ok, "detail: error %lu", static_cast<unsigned long>(GetLastError()));
+    CHECK_EXCEPT_WINE(keepsLastError, GetLastError() == 0, "detail: last error %lu",
+                      static_cast<unsigned long>(GetLastError()));
     CHECK(required == offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) +
                           (TextLength(detail->DevicePath) + 1) * sizeof(WCHAR),
           "got required %lu for path %s", static_cast<unsigned long>(required),
@@ -132,9 +139,7 @@ CONFORMANCE_CHECK(PresentInterfacesEnumerateWithDetailAndDevice) {
     ok = SetupDiGetDeviceInstanceIdW(list, &element, id, 2048, nullptr);
     CHECK(ok && SameText(id, kDeviceId), "exposing device: result %d, id %s", ok,
           Narrow(ok ? id : nullptr).c_str());
-    ok = SetupDiEnumDeviceInterfaces(list, nullptr, &kInterfaceClass, 1, &data);
-    CHECK(!ok && GetLastError() == ERROR_NO_MORE_ITEMS, "index 1: result %d, error %lu", ok,
-          static_cast<unsigned long>(GetLastError()));
+
     HKEY key = SetupDiCreateDeviceInterfaceRegKeyW(list, &data, 0, KEY_WRITE, nullptr, nullptr);
     CHECK(key != reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE), "interface key: error %lu",
           static_cast<unsigned long>(GetLastError()));
@@ -144,8 +149,18 @@ CONFORMANCE_CHECK(PresentInterfacesEnumerateWithDetailAndDevice) {
             RegSetValueExW(key, W("PortName"), 0, REG_SZ, reinterpret_cast<const BYTE*>(port), sizeof(port));
         CHECK(status == ERROR_SUCCESS, "writing through the interface key: status %ld",
               static_cast<long>(status));
+        DWORD size = 0;
+        status = RegQueryValueExW(key, W("PortName"), nullptr, nullptr, nullptr, &size);
+        CHECK(status == ERROR_ACCESS_DENIED, "the key was opened with KEY_WRITE only: status %ld",
+              static_cast<long>(status));
         RegCloseKey(key);
     }
+
+    SP_DEVICE_INTERFACE_DATA past{};
+    past.cbSize = sizeof(past);
+    ok = SetupDiEnumDeviceInterfaces(list, nullptr, &kInterfaceClass, 1, &past);
+    CHECK(!ok && GetLastError() == ERROR_NO_MORE_ITEMS, "index 1: result %d, error %lu", ok,
+          static_cast<unsigned long>(GetLastError()));
     SetupDiDestroyDeviceInfoList(list);
 }
 

@@ -3,6 +3,8 @@
 #include "windows_world.h"
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -36,6 +38,35 @@ bool InstallDriver(const WCHAR* name) {
     return false;
 }
 
+// DeviceClasses\{class}\##?#<link name>\#\Control under HKEY_LOCAL_MACHINE, from the interface's device
+// path "\\?\<link name>" whose last 38 characters are the class in braces.
+bool MarkInterfaceLinked(HDEVINFO set, SP_DEVICE_INTERFACE_DATA& data) {
+    DWORD required = 0;
+    SetupDiGetDeviceInterfaceDetailW(set, &data, nullptr, 0, &required, nullptr);
+    std::vector<BYTE> buffer(required);
+    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+    if (required < 8 || !SetupDiGetDeviceInterfaceDetailW(set, &data, detail, required, nullptr, nullptr)) {
+        return false;
+    }
+    std::wstring path(detail->DevicePath);
+    if (path.size() < 4 + 38) {
+        return false;
+    }
+    std::wstring key = L"System\\CurrentControlSet\\Control\\DeviceClasses\\" +
+                       path.substr(path.size() - 38) + L"\\##?#" + path.substr(4) + L"\\#\\Control";
+    HKEY control = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &control,
+                        nullptr) != 0) {
+        return false;
+    }
+    DWORD linked = 1;
+    bool written =
+        RegSetValueExW(control, L"Linked", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&linked), 4) == 0;
+    RegCloseKey(control);
+    return written;
+}
+
 } // namespace
 
 const char* WindowsConformanceWorld::Name() const {
@@ -49,6 +80,16 @@ bool WindowsConformanceWorld::IsWine() const {
 
 void WindowsConformanceWorld::Clear() {
     RegDeleteTreeW(HKEY_CURRENT_USER, CONFORMANCE_KEY);
+    for (const std::wstring& id : createdDevices_) {
+        HDEVINFO set = SetupDiCreateDeviceInfoList(nullptr, nullptr);
+        SP_DEVINFO_DATA element{};
+        element.cbSize = sizeof(element);
+        if (SetupDiOpenDeviceInfoW(set, id.c_str(), nullptr, 0, &element)) {
+            SetupDiRemoveDevice(set, &element);
+        }
+        SetupDiDestroyDeviceInfoList(set);
+    }
+    createdDevices_.clear();
     DWORD needed = 0;
     DWORD count = 0;
     EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 4, nullptr, 0, &needed, &count);
@@ -97,8 +138,35 @@ const char* WindowsConformanceWorld::CreateDevice(const WCHAR* instanceId, const
     return nullptr;
 }
 
-const char* WindowsConformanceWorld::AddPresentInterface(const WCHAR*, const GUID&) {
-    return "a present device needs a started driver, which the Windows runner cannot install";
+const char* WindowsConformanceWorld::AddPresentInterface(const WCHAR* instanceId,
+                                                         const GUID& interfaceClass) {
+    if (!IsWine()) {
+        return "a present device needs a started driver, which the Windows runner cannot install";
+    }
+    HDEVINFO set = SetupDiCreateDeviceInfoList(&kTestSetupClass, nullptr);
+    SP_DEVINFO_DATA element{};
+    element.cbSize = sizeof(element);
+    SP_DEVICE_INTERFACE_DATA data{};
+    data.cbSize = sizeof(data);
+    bool made = set != INVALID_HANDLE_VALUE &&
+                SetupDiCreateDeviceInfoW(set, instanceId, &kTestSetupClass, nullptr, nullptr, 0, &element) &&
+                SetupDiRegisterDeviceInfo(set, &element, 0, nullptr, nullptr, nullptr) &&
+                SetupDiCreateDeviceInterfaceW(set, &element, &interfaceClass, nullptr, 0, &data);
+    if (made) {
+        // Wine counts an interface as present when its reference-string key holds Control\Linked = 1, as a
+        // started driver's interface has it on Wine.
+        made = MarkInterfaceLinked(set, data);
+    }
+    if (set != INVALID_HANDLE_VALUE) {
+        SetupDiDestroyDeviceInfoList(set);
+    }
+    if (!made) {
+        std::snprintf(reason_, sizeof(reason_), "creating the device and its interface failed with error %lu",
+                      static_cast<unsigned long>(GetLastError()));
+        return reason_;
+    }
+    createdDevices_.push_back(instanceId);
+    return nullptr;
 }
 
 const char* WindowsConformanceWorld::AddLocalPrinter(const WCHAR* name, const WCHAR* driver,

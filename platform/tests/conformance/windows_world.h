@@ -3,6 +3,9 @@
 
 #include "conformance.h"
 
+#include <string>
+#include <vector>
+
 class WindowsConformanceWorld : public ConformanceWorld {
   public:
     const char* Name() const override;
@@ -18,4 +21,5 @@ class WindowsConformanceWorld : public ConformanceWorld {
 
   private:
     char reason_[160] = {};
+    std::vector<std::wstring> createdDevices_; // registered devices, removed again by Clear
 };
