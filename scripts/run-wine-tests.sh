@@ -29,9 +29,10 @@ closing_pattern='^[A-Za-z0-9_]+: ([0-9]+) passed, ([0-9]+) failed, ([0-9]+) skip
 
 while read -r program; do
     [ -n "$program" ] || continue
-    echo "wine: running $program"
+    name="$(basename "$program")"
+    echo "wine: running $name"
     status=0
-    output="$(cd "$programs_dir" && timeout "$timeout_seconds" wine "./$program" 2>&1)" || status=$?
+    output="$(cd "$(dirname "$program")" && timeout "$timeout_seconds" wine "./$name" </dev/null 2>&1)" || status=$?
     # Windows programs end their lines with CR LF.
     output="${output//$'\r'/}"
     printf '%s\n' "$output"
@@ -41,12 +42,15 @@ while read -r program; do
         failed=$((failed + BASH_REMATCH[2]))
         skipped=$((skipped + BASH_REMATCH[3]))
         if [ "$status" -ne 0 ] && [ "${BASH_REMATCH[2]}" -eq 0 ]; then
-            broken+=("$program exited with $status")
+            broken+=("$name exited with $status")
             failed=$((failed + 1))
         fi
+    elif [ "$status" -eq 0 ]; then
+        # A program without the closing line is judged by its exit code, as one check.
+        passed=$((passed + 1))
     else
-        # Crashed, hung (timeout answers 124) or never started: counts as one failure.
-        broken+=("$program ended without its closing line (exit $status)")
+        # Failed, crashed, hung (timeout answers 124) or never started.
+        broken+=("$name exited with $status without a closing line")
         failed=$((failed + 1))
     fi
 done <"$list"
