@@ -102,7 +102,9 @@ TEST_F(AllocationFailureTest, TheFullInstallationSucceedsWhenMemoryLasts) {
     EXPECT_FALSE(winsim::ValueExists(HKEY_CURRENT_USER, userSettingsKey, nameValue));
 }
 
-TEST_F(AllocationFailureTest, EveryFailurePointLeavesTheAnswersAndNoDebris) {
+// Runs the whole installation once for every allocation it makes, failing from that allocation on (or
+// that allocation alone), and checks what each run answers and leaves behind.
+void SweepFailurePoints(bool failOnlyOne) {
     size_t total = 0;
     {
         FullInstallation installation;
@@ -116,13 +118,17 @@ TEST_F(AllocationFailureTest, EveryFailurePointLeavesTheAnswersAndNoDebris) {
     for (size_t allowed = 0; allowed <= total; ++allowed) {
         winsim::Reset();
         FullInstallation installation;
-        failing_allocator::StartFailingAfter(allowed);
+        if (failOnlyOne) {
+            failing_allocator::StartFailingOnlyAfter(allowed);
+        } else {
+            failing_allocator::StartFailingAfter(allowed);
+        }
         PassAnswers answers = installation.Run();
         failing_allocator::Stop();
         size_t failed = failing_allocator::FailedCount();
         installation.Release();
         const std::string at = "with allocation " + std::to_string(allowed + 1) + " of " +
-                               std::to_string(total) + " and later failing";
+                               std::to_string(total) + (failOnlyOne ? " failing" : " and later failing");
 
         EXPECT_EQ(static_cast<DWORD>(ERROR_DI_POSTPROCESSING_REQUIRED), answers.pre) << at;
         EXPECT_EQ(static_cast<DWORD>(NO_ERROR), answers.post) << at;
@@ -140,9 +146,13 @@ TEST_F(AllocationFailureTest, EveryFailurePointLeavesTheAnswersAndNoDebris) {
         // The queue keeps its name or takes the whole new one; no other printer appears or goes.
         auto names = winsim::PrinterNames();
         std::set<std::u16string> present(names.begin(), names.end());
-        EXPECT_EQ(2u, present.size()) << at;
-        EXPECT_EQ(1u, present.count(composed)) << at;
-        EXPECT_EQ(1u, present.count(queue) + present.count(renamed)) << at;
+        std::string list;
+        for (const auto& name : names) {
+            list += "[" + Utf8(name) + "] ";
+        }
+        EXPECT_EQ(2u, present.size()) << list << at;
+        EXPECT_EQ(1u, present.count(composed)) << list << at;
+        EXPECT_EQ(1u, present.count(queue) + present.count(renamed)) << list << at;
 
         std::string storedName = StoredText(HKEY_CURRENT_USER, userSettingsKey, nameValue);
         EXPECT_TRUE(storedName == Utf8(queue) || storedName == "<absent>") << storedName << " " << at;
@@ -153,6 +163,14 @@ TEST_F(AllocationFailureTest, EveryFailurePointLeavesTheAnswersAndNoDebris) {
             EXPECT_GT(failed, 0u) << "no allocation failed " << at;
         }
     }
+}
+
+TEST_F(AllocationFailureTest, RunningOutOfMemoryAtAnyPointLeavesTheAnswersAndNoDebris) {
+    SweepFailurePoints(false);
+}
+
+TEST_F(AllocationFailureTest, ASingleFailedAllocationAtAnyPointLeavesTheAnswersAndNoDebris) {
+    SweepFailurePoints(true);
 }
 
 } // namespace

@@ -27,7 +27,7 @@ class CoInstallerEntryTest : public SimulatedWindowsTest {
     DWORD Call(DI_FUNCTION function, BOOL postProcessing, DWORD installResult = NO_ERROR) {
         COINSTALLER_CONTEXT_DATA context = {postProcessing, installResult, nullptr};
         DWORD answer = VRACoInstallerEntryProc(function, printer.Set(), printer.Element(), &context);
-        ExpectNothingLeftOpen("the entry");
+        ExpectNothingLeftOpen("the entry", 1);
         return answer;
     }
     DWORD PrePass() { return Call(DIF_INSTALLDEVICE, FALSE); }
@@ -137,7 +137,7 @@ TEST_F(CoInstallerEntryTest, WithoutADeviceElementOnlyTheContextIsKept) {
     EXPECT_FALSE(winsim::ValueExists(HKEY_CURRENT_USER, userSettingsKey, contextValue));
     EXPECT_EQ(Utf8(queue), StoredText(HKEY_CURRENT_USER, userSettingsKey, nameValue));
     EXPECT_TRUE(winsim::PrinterExists(queue));
-    ExpectNothingLeftOpen("passes without a device element");
+    ExpectNothingLeftOpen("passes without a device element", 1);
 }
 
 TEST_F(CoInstallerEntryTest, WithoutAContextRecordNothingIsDone) {

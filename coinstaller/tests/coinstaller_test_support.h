@@ -45,9 +45,11 @@ inline std::string StoredText(HKEY root, const std::u16string& path, const std::
     return Utf8(text);
 }
 
-inline void ExpectNothingLeftOpen(const std::string& after) {
+// `heldDeviceSets`: the device information sets that the test itself holds at this point.
+inline void ExpectNothingLeftOpen(const std::string& after, size_t heldDeviceSets = 0) {
     EXPECT_EQ(0u, winsim::OpenKeyCount()) << "registry keys still open after " << after;
-    EXPECT_EQ(0u, winsim::OpenDeviceSetCount()) << "device information sets still open after " << after;
+    EXPECT_EQ(heldDeviceSets, winsim::OpenDeviceSetCount())
+        << "device information sets still open after " << after;
     EXPECT_EQ(0u, winsim::OpenPrinterCount()) << "printer handles still open after " << after;
     EXPECT_EQ(0u, winsim::GlobalBlockCount()) << "GlobalAlloc blocks still held after " << after;
 }

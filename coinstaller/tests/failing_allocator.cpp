@@ -10,6 +10,7 @@ namespace {
 // Plain variables, constant-initialised: the module's constant strings are allocated before main.
 bool counting = false;
 bool failing = false;
+bool failingOnce = false;
 size_t allowedCount = 0;
 size_t countedCount = 0;
 size_t failedCount = 0;
@@ -17,7 +18,7 @@ size_t failedCount = 0;
 void* Allocate(size_t size) {
     if (counting && !winsim::InPlatformCall()) {
         ++countedCount;
-        if (failing && countedCount > allowedCount) {
+        if (failing && countedCount > allowedCount && (!failingOnce || countedCount == allowedCount + 1)) {
             ++failedCount;
             return nullptr;
         }
@@ -33,6 +34,7 @@ void Start() {
     countedCount = 0;
     failedCount = 0;
     failing = false;
+    failingOnce = false;
     counting = true;
 }
 
@@ -40,6 +42,11 @@ void StartFailingAfter(size_t allowed) {
     Start();
     allowedCount = allowed;
     failing = true;
+}
+
+void StartFailingOnlyAfter(size_t allowed) {
+    StartFailingAfter(allowed);
+    failingOnce = true;
 }
 
 size_t Stop() {

@@ -11,6 +11,8 @@ namespace failing_allocator {
 // `allowed` fails.
 void Start();
 void StartFailingAfter(size_t allowed);
+// Only the one allocation that follows the first `allowed` fails; later ones succeed again.
+void StartFailingOnlyAfter(size_t allowed);
 // Stops counting and failing; returns how many allocations were counted.
 size_t Stop();
 // How many counted allocations failed since the last start.

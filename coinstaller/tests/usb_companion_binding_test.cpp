@@ -22,7 +22,7 @@ class UsbCompanionBindingTest : public SimulatedWindowsTest {
     int32_t Bind() {
         CInstallDevice device(printer.Set(), printer.Element());
         int32_t result = device.BindUsbCompanionPort();
-        ExpectNothingLeftOpen("the binding");
+        ExpectNothingLeftOpen("the binding", 1);
         return result;
     }
     // The companion key names the companion device; the device exposes `interfaces` of the class, and
@@ -154,6 +154,22 @@ TEST_F(UsbCompanionBindingTest, TheMatchIsFoundBehindOtherDevicesInterfaces) {
         << "the search stopped before the third interface";
     EXPECT_EQ("<absent>", StoredText(HKEY_LOCAL_MACHINE, first, portValue));
     EXPECT_EQ("<absent>", StoredText(HKEY_LOCAL_MACHINE, second, portValue));
+}
+
+// Wine's SetupAPI leaves the last error of the failed size probe in place after the detail read that
+// follows it succeeds; that stale code must not end the search after the first interface.
+TEST_F(UsbCompanionBindingTest, AStaleLastErrorAfterSuccessDoesNotEndTheSearch) {
+    printer.SetPort(u"USB001");
+    winsim::SetStringValue(HKEY_LOCAL_MACHINE, defaultCompanionKey, instanceValue, companionInstanceId);
+    AddCompanion(u"USB\\VID_1A2B&PID_0C01\\5&3C4D&0&1", defaultCompanionClass);
+    AddCompanion(u"USB\\VID_1A2B&PID_0C02\\5&3C4D&0&9", defaultCompanionClass);
+    std::u16string matching = AddCompanion(companionInstanceId, defaultCompanionClass);
+    winsim::KeepLastErrorOnSuccess(true);
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+
+    EXPECT_EQ(0, Bind());
+    EXPECT_EQ("USB001", StoredText(HKEY_LOCAL_MACHINE, matching, portValue))
+        << "the search ended on a stale error code";
 }
 
 TEST_F(UsbCompanionBindingTest, AnInstanceDifferingOnlyInLetterCaseDoesNotMatch) {

@@ -11,6 +11,7 @@
 // remote machines, the A forms.
 #include "device_store.h"
 #include "registry_store.h"
+#include "sim_control.h"
 #include "sim_entry.h"
 #include "sim_text.h"
 #include "win32_kernel.h"
@@ -27,8 +28,17 @@ BOOL Fail(DWORD error) {
     return FALSE;
 }
 
+// winsim::KeepLastErrorOnSuccess: Wine's SetupAPI leaves the last error alone on success.
+bool keepLastErrorOnSuccess = false;
+
+void ReportSuccess() {
+    if (!keepLastErrorOnSuccess) {
+        SetLastError(ERROR_SUCCESS);
+    }
+}
+
 BOOL Succeed() {
-    SetLastError(ERROR_SUCCESS);
+    ReportSuccess();
     return TRUE;
 }
 
@@ -196,7 +206,7 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* ClassGuid, PCWSTR Enumerator, H
         }
     }
     HDEVINFO handle = NewDeviceSet(std::move(set));
-    SetLastError(ERROR_SUCCESS);
+    ReportSuccess();
     return handle;
 }
 
@@ -307,7 +317,7 @@ HKEY WINAPI SetupDiCreateDeviceInterfaceRegKeyW(HDEVINFO DeviceInfoSet,
         SetLastError(error);
         return reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE);
     }
-    SetLastError(ERROR_SUCCESS);
+    ReportSuccess();
     return key;
 }
 
@@ -319,3 +329,12 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
     }
     return DestroyDeviceSet(DeviceInfoSet) ? Succeed() : Fail(ERROR_INVALID_HANDLE);
 }
+
+namespace winsim {
+
+void KeepLastErrorOnSuccess(bool keep) {
+    ControlCall call;
+    keepLastErrorOnSuccess = keep;
+}
+
+} // namespace winsim

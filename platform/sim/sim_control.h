@@ -54,6 +54,9 @@ size_t OpenKeyCount();
 std::vector<std::u16string> OpenedKeyLog();
 
 // --- Devices (SetupAPI) ------------------------------------------------------------------------------
+// With `keep`, SetupAPI calls that succeed leave the thread's last error as it was, as Wine's do, instead
+// of setting it to 0 as Windows does. Reset restores the Windows behaviour.
+void KeepLastErrorOnSuccess(bool keep);
 struct DeviceProperty {
     DWORD property;  // SPDRP_*
     DWORD type;      // REG_*

@@ -13,6 +13,7 @@ void Reset() {
     winsim_detail::ResetFailures();
     winsim_detail::ResetRegistry();
     winsim_detail::ResetDevices();
+    KeepLastErrorOnSuccess(false);
     winsim_detail::ResetSpooler();
     winsim_detail::ResetGlobalBlocks();
 }
