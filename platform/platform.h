@@ -17,6 +17,7 @@
 #include "sim/win32_threading.h"
 #include "sim/win32_debug.h"
 #include "sim/win32_files.h"
+#include "sim/win32_strings.h"
 #include "sim/win32_modules.h"
 #include "sim/win32_dbghelp.h"
 #endif

@@ -16,3 +16,12 @@
 #else
 #define VRA_RETURN_ADDRESS() __builtin_extract_return_addr(__builtin_return_address(0))
 #endif
+
+// A breakpoint trap in the calling function itself, so that a debugger stops at the code that found the
+// fault. Elsewhere the simulation's DebugBreak stands in for it.
+#if defined(_WIN32)
+#include <intrin.h>
+#define VRA_BREAKPOINT() __debugbreak()
+#else
+#define VRA_BREAKPOINT() DebugBreak()
+#endif

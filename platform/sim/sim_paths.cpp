@@ -11,43 +11,50 @@
 
 namespace {
 
+using winsim_detail::SimMap;
+using winsim_detail::SimString;
+
 std::mutex driveLock;
-std::map<char, std::string>& Drives() {
-    static auto* drives = new std::map<char, std::string>{{'z', ""}};
+// Never destroyed, and malloc'd: see ToHostPath.
+SimMap<char, SimString>& Drives() {
+    static auto* drives =
+        new (std::malloc(sizeof(SimMap<char, SimString>))) SimMap<char, SimString>{{'z', ""}};
     return *drives;
 }
 
-}  // namespace
+} // namespace
 
 namespace winsim {
 
 void MapDrive(char letter, const std::string& hostDirectory) {
     std::lock_guard<std::mutex> guard(driveLock);
-    std::string root = hostDirectory;
+    SimString root(hostDirectory.c_str(), hostDirectory.size());
     while (!root.empty() && root.back() == '/') {
         root.pop_back();
     }
     Drives()[static_cast<char>(std::tolower(static_cast<unsigned char>(letter)))] = root;
 }
 
-}  // namespace winsim
+} // namespace winsim
 
 namespace winsim_detail {
 
-std::string ToHostPath(const std::string& windowsPath) {
-    if (windowsPath.size() < 2 || windowsPath[1] != ':' || !std::isalpha(static_cast<unsigned char>(windowsPath[0]))) {
-        return std::string();
+SimString ToHostPath(const char* windowsPath) {
+    if (windowsPath == nullptr || windowsPath[0] == 0 || windowsPath[1] != ':' ||
+        !std::isalpha(static_cast<unsigned char>(windowsPath[0]))) {
+        return SimString();
     }
-    std::string root;
+    SimString root;
     {
         std::lock_guard<std::mutex> guard(driveLock);
-        auto found = Drives().find(static_cast<char>(std::tolower(static_cast<unsigned char>(windowsPath[0]))));
+        auto found =
+            Drives().find(static_cast<char>(std::tolower(static_cast<unsigned char>(windowsPath[0]))));
         if (found == Drives().end()) {
-            return std::string();
+            return SimString();
         }
         root = found->second;
     }
-    std::string rest = windowsPath.substr(2);
+    SimString rest(windowsPath + 2);
     for (char& c : rest) {
         if (c == '\\') {
             c = '/';
@@ -67,4 +74,4 @@ std::string ToWindowsPath(const std::string& hostPath) {
     return result;
 }
 
-}  // namespace winsim_detail
+} // namespace winsim_detail

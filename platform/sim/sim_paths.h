@@ -2,13 +2,17 @@
 // host's root is drive Z:, so "Z:\tmp\logs\" is /tmp/logs/. Internal to platform/sim.
 #pragma once
 
+#include "sim_alloc.h"
+
 #include <string>
 
 namespace winsim_detail {
 
 // "C:\Logs\x.txt" -> "<root of C:>/Logs/x.txt". Relative paths and unknown drives map to "" (no such path).
-std::string ToHostPath(const std::string& windowsPath);
+// Allocates from malloc only: the file functions that use it may run inside the code under test's
+// operator new.
+SimString ToHostPath(const char* windowsPath);
 // "/tmp/x" -> "Z:\tmp\x".
 std::string ToWindowsPath(const std::string& hostPath);
 
-}  // namespace winsim_detail
+} // namespace winsim_detail

@@ -1,0 +1,158 @@
+// Whether tracking is on is decided once, by whichever selector runs first, and both directions follow
+// that decision: a release function that did not match the allocation function would hand tracked blocks
+// to free() or raw blocks to the tracked release. The key of the switches may be missing at first and
+// created later; the configuration query then answers differently, but the decision stands.
+//
+// A selector runs platform code (the registry, the collector's set-up). Should that code allocate
+// through these hooks on the selecting thread (it cannot on Windows, where the system's own code never
+// uses this module's operators), the request is served by the pair already decided, or refused while the
+// decision itself is being made, instead of waiting for the selection that it is part of.
+#include "memtrack/hook_selection.h"
+
+#include "memtrack/collector.h"
+#include "memtrack/track_config.h"
+#include "platform/platform.h"
+
+#include <cstdlib>
+#include <new>
+
+std::atomic<AllocateFunction> allocFn{nullptr};
+std::atomic<ReleaseFunction> releaseFn{nullptr};
+
+namespace {
+
+INIT_ONCE trackingDecisionOnce = INIT_ONCE_STATIC_INIT;
+INIT_ONCE allocationSelectionOnce = INIT_ONCE_STATIC_INIT;
+INIT_ONCE releaseSelectionOnce = INIT_ONCE_STATIC_INIT;
+
+// Written under trackingDecisionOnce.
+bool trackingDecided = false;
+bool trackingChosen = false;
+
+// True while this thread runs a selector.
+thread_local bool selectingOnThisThread = false;
+
+// The two module-static collectors live in raw storage so that nothing but the registration made when
+// one is constructed destroys it.
+alignas(OVMemCollector) unsigned char allocationSideStorage[sizeof(OVMemCollector)];
+alignas(OVMemCollector) unsigned char releaseSideStorage[sizeof(OVMemCollector)];
+bool allocationSideConstructed = false;
+bool releaseSideConstructed = false;
+
+OVMemCollector* allocationSideCollector() {
+    return reinterpret_cast<OVMemCollector*>(allocationSideStorage);
+}
+
+OVMemCollector* releaseSideCollector() {
+    return reinterpret_cast<OVMemCollector*>(releaseSideStorage);
+}
+
+void destroyAllocationSideCollector() {
+    allocationSideCollector()->~OVMemCollector();
+}
+
+void destroyReleaseSideCollector() {
+    releaseSideCollector()->~OVMemCollector();
+}
+
+BOOL CALLBACK decideTracking(PINIT_ONCE, PVOID, PVOID*) {
+    trackingChosen = isTrackingOn();
+    trackingDecided = true;
+    return TRUE;
+}
+
+bool trackingDecision() {
+    InitOnceExecuteOnce(&trackingDecisionOnce, decideTracking, nullptr, nullptr);
+    return trackingChosen;
+}
+
+BOOL CALLBACK runAllocationSelection(PINIT_ONCE, PVOID, PVOID*) {
+    allocFn.store(selectAllocate(), std::memory_order_release);
+    return TRUE;
+}
+
+BOOL CALLBACK runReleaseSelection(PINIT_ONCE, PVOID, PVOID*) {
+    releaseFn.store(selectRelease(), std::memory_order_release);
+    return TRUE;
+}
+
+// Selecting, marked on this thread so that a request from inside the selection does not wait for it.
+void runSelection(PINIT_ONCE once, PINIT_ONCE_FN selection) {
+    selectingOnThisThread = true;
+    InitOnceExecuteOnce(once, selection, nullptr, nullptr);
+    selectingOnThisThread = false;
+}
+
+AllocateFunction firstUseAllocateFunction() {
+    if (selectingOnThisThread) {
+        if (!trackingDecided) {
+            return nullptr;
+        }
+        return trackingChosen ? trackedAllocate : plainAllocate;
+    }
+    runSelection(&allocationSelectionOnce, runAllocationSelection);
+    return allocFn.load(std::memory_order_acquire);
+}
+
+ReleaseFunction firstUseReleaseFunction() {
+    if (selectingOnThisThread) {
+        if (!trackingDecided) {
+            return nullptr;
+        }
+        return trackingChosen ? trackedRelease : plainRelease;
+    }
+    runSelection(&releaseSelectionOnce, runReleaseSelection);
+    return releaseFn.load(std::memory_order_acquire);
+}
+
+} // namespace
+
+AllocateFunction selectAllocate() {
+    bool tracking = trackingDecision();
+    if (moduleCollector == nullptr) {
+        if (!allocationSideConstructed) {
+            new (allocationSideStorage) OVMemCollector();
+            allocationSideConstructed = true;
+            std::atexit(destroyAllocationSideCollector);
+        }
+        moduleCollector = allocationSideCollector();
+    }
+    return tracking ? trackedAllocate : plainAllocate;
+}
+
+ReleaseFunction selectRelease() {
+    bool tracking = trackingDecision();
+    if (moduleCollector == nullptr && !releaseSideConstructed) {
+        new (releaseSideStorage) OVMemCollector();
+        releaseSideConstructed = true;
+        std::atexit(destroyReleaseSideCollector);
+    }
+    return tracking ? trackedRelease : plainRelease;
+}
+
+void* hookAllocate(uint64_t size, int32_t kind, void* caller) {
+    AllocateFunction allocate = allocFn.load(std::memory_order_acquire);
+    if (allocate == nullptr) {
+        allocate = firstUseAllocateFunction();
+        if (allocate == nullptr) {
+            return nullptr;
+        }
+    }
+    uint32_t scratchId = 0;
+    return allocate(size, kind, caller, &scratchId);
+}
+
+void hookRelease(void* pointer, int32_t kind) {
+    if (pointer == nullptr) {
+        return;
+    }
+    ReleaseFunction release = releaseFn.load(std::memory_order_acquire);
+    if (release == nullptr) {
+        release = firstUseReleaseFunction();
+        if (release == nullptr) {
+            return;
+        }
+    }
+    void* location = pointer;
+    release(&location, kind);
+}

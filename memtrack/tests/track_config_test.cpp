@@ -1,0 +1,154 @@
+// The tracking switches: every row of the mode table, the key that is tried again while missing, the
+// values that are not read while tracking is off, values of the wrong type or size, and reading once.
+#include "memtrack/track_config.h"
+#include "tracker_test_support.h"
+
+using namespace tracker_test;
+
+namespace {
+
+class TrackConfigTest : public TrackerTest {};
+
+TEST_F(TrackConfigTest, MissingKeyLeavesTrackingOffAndIsTriedAgainAtTheNextQuery) {
+    EXPECT_FALSE(isTrackingOn());
+    EXPECT_EQ(TrackModeUnread, trackMode) << "a missing key must leave the mode unread";
+    EXPECT_EQ(nullptr, trackHeap);
+    EXPECT_FALSE(isTrackingOn());
+    EXPECT_EQ(2u, winsim::CallCount("RegOpenKeyExW")) << "each query must look for the missing key again";
+
+    SetSwitch(u"TrackMemoryAllocation", 3);
+    EXPECT_TRUE(isTrackingOn()) << "the key created after two queries was not found by the third";
+    EXPECT_EQ(TrackModeGuardedProcessHeap, trackMode);
+    EXPECT_EQ(GetProcessHeap(), trackHeap);
+}
+
+TEST_F(TrackConfigTest, KeyThatCannotBeOpenedCountsAsMissing) {
+    SetSwitch(u"TrackMemoryAllocation", 1);
+    winsim::FailCall("RegOpenKeyExW", ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(isTrackingOn());
+    EXPECT_EQ(TrackModeUnread, trackMode);
+    EXPECT_TRUE(isTrackingOn()) << "the key was not tried again after a failed open";
+    EXPECT_EQ(TrackModeHeap, trackMode);
+}
+
+TEST_F(TrackConfigTest, ModeTableRows) {
+    struct Row {
+        DWORD value;
+        TrackMode mode;
+        bool processHeap;
+    };
+    const Row rows[] = {
+        {1, TrackModeHeap, true},
+        {2, TrackModePageGuarded, false},
+        {3, TrackModeGuardedProcessHeap, true},
+        {4, TrackModeGuardedRuntimeHeap, false},
+        {5, TrackModeHeap, true},
+        {7, TrackModeHeap, true},
+        {0xFFFFFFFF, TrackModeHeap, true},
+    };
+    for (const Row& row : rows) {
+        ResetTrackerState();
+        SetSwitch(u"TrackMemoryAllocation", row.value);
+        EXPECT_TRUE(isTrackingOn()) << "TrackMemoryAllocation " << row.value;
+        EXPECT_EQ(row.mode, trackMode) << "TrackMemoryAllocation " << row.value;
+        EXPECT_EQ(row.processHeap ? GetProcessHeap() : nullptr, trackHeap)
+            << "TrackMemoryAllocation " << row.value;
+    }
+}
+
+TEST_F(TrackConfigTest, KeyWithoutTheSwitchTurnsTrackingOffForGood) {
+    winsim::CreateKey(HKEY_LOCAL_MACHINE, switchesKey);
+    EXPECT_FALSE(isTrackingOn());
+    EXPECT_EQ(TrackModeOff, trackMode);
+    SetSwitch(u"TrackMemoryAllocation", 1);
+    EXPECT_FALSE(isTrackingOn()) << "the switches were read again after the key had been found";
+    EXPECT_EQ(1u, winsim::CallCount("RegOpenKeyExW"));
+}
+
+TEST_F(TrackConfigTest, SwitchZeroReadsNeitherLocationNorFailSize) {
+    SetSwitch(u"TrackMemoryAllocation", 0);
+    SetSwitch(u"TrackMemoryFailSize", 1000);
+    winsim::SetStringValue(HKEY_LOCAL_MACHINE, switchesKey, u"TrackMemoryLogLocation", u"Z:\\tmp");
+    EXPECT_FALSE(isTrackingOn());
+    EXPECT_EQ(TrackModeOff, trackMode);
+    EXPECT_EQ(0u, failSize) << "the fail size was read with tracking off";
+    EXPECT_EQ('\0', logDir[0]) << "the log location was read with tracking off";
+    EXPECT_EQ(1u, winsim::CallCount("RegQueryValueExW")) << "only TrackMemoryAllocation may be queried";
+    EXPECT_EQ(0u, winsim::CallCount("CreateDirectoryA"));
+    EXPECT_EQ(winsim::CallCount("RegOpenKeyExW"), winsim::CallCount("RegCloseKey"))
+        << "the key was left open";
+}
+
+TEST_F(TrackConfigTest, ConfigurationIsReadOnceAndTheKeyClosed) {
+    SetSwitch(u"TrackMemoryAllocation", 4);
+    EXPECT_TRUE(isTrackingOn());
+    SetSwitch(u"TrackMemoryAllocation", 0);
+    SetSwitch(u"TrackMemoryFailSize", 10);
+    EXPECT_TRUE(isTrackingOn()) << "a change of the registry took effect while the module stayed loaded";
+    EXPECT_EQ(TrackModeGuardedRuntimeHeap, trackMode);
+    EXPECT_EQ(0u, failSize);
+    EXPECT_EQ(1u, winsim::CallCount("RegOpenKeyExW"));
+    EXPECT_EQ(1u, winsim::CallCount("RegCloseKey"));
+}
+
+TEST_F(TrackConfigTest, ProcessHeapIsSetForModesThatUseItWhenMissing) {
+    trackMode = TrackModeHeap;
+    trackHeap = nullptr;
+    EXPECT_TRUE(isTrackingOn());
+    EXPECT_EQ(GetProcessHeap(), trackHeap);
+    trackMode = TrackModeGuardedRuntimeHeap;
+    trackHeap = nullptr;
+    EXPECT_TRUE(isTrackingOn());
+    EXPECT_EQ(nullptr, trackHeap) << "mode 4 takes its blocks from malloc";
+    EXPECT_EQ(0u, winsim::CallCount("RegOpenKeyExW")) << "a mode already read must not be read again";
+}
+
+TEST_F(TrackConfigTest, FailSizeIsReadWithTrackingOn) {
+    SetSwitch(u"TrackMemoryAllocation", 1);
+    SetSwitch(u"TrackMemoryFailSize", 1000);
+    EXPECT_TRUE(isTrackingOn());
+    EXPECT_EQ(1000u, failSize);
+}
+
+TEST_F(TrackConfigTest, FailSizeZeroOrMissingMeansNoLimit) {
+    SetSwitch(u"TrackMemoryAllocation", 1);
+    SetSwitch(u"TrackMemoryFailSize", 0);
+    EXPECT_TRUE(isTrackingOn());
+    EXPECT_EQ(0u, failSize);
+}
+
+TEST_F(TrackConfigTest, SwitchStoredAsTextIsReadAsItsFirstFourBytes) {
+    // u"3" with its terminator is the four bytes 33 00 00 00: the number 51, which names no mode.
+    winsim::SetStringValue(HKEY_LOCAL_MACHINE, switchesKey, u"TrackMemoryAllocation", u"3");
+    EXPECT_TRUE(isTrackingOn());
+    EXPECT_EQ(TrackModeHeap, trackMode);
+}
+
+TEST_F(TrackConfigTest, SwitchTooLargeForFourBytesLeavesTrackingOff) {
+    winsim::SetStringValue(HKEY_LOCAL_MACHINE, switchesKey, u"TrackMemoryAllocation", u"12");
+    EXPECT_FALSE(isTrackingOn());
+    EXPECT_EQ(TrackModeOff, trackMode);
+
+    ResetTrackerState();
+    winsim::SetValue(HKEY_LOCAL_MACHINE, switchesKey, u"TrackMemoryAllocation", REG_QWORD,
+                     winsim::Bytes{3, 0, 0, 0, 0, 0, 0, 0});
+    EXPECT_FALSE(isTrackingOn()) << "an 8-byte switch does not fit the 4-byte buffer";
+    EXPECT_EQ(TrackModeOff, trackMode);
+}
+
+TEST_F(TrackConfigTest, ShortSwitchIsReadIntoAZeroedBuffer) {
+    winsim::SetValue(HKEY_LOCAL_MACHINE, switchesKey, u"TrackMemoryAllocation", REG_BINARY,
+                     winsim::Bytes{3, 0});
+    EXPECT_TRUE(isTrackingOn());
+    EXPECT_EQ(TrackModeGuardedProcessHeap, trackMode) << "bytes beyond the value's two were not zero";
+}
+
+TEST_F(TrackConfigTest, EightByteFailSizeIsNotRead) {
+    SetSwitch(u"TrackMemoryAllocation", 1);
+    winsim::SetValue(HKEY_LOCAL_MACHINE, switchesKey, u"TrackMemoryFailSize", REG_QWORD,
+                     winsim::Bytes{0x10, 0, 0, 0, 0, 0, 0, 0});
+    EXPECT_TRUE(isTrackingOn());
+    EXPECT_EQ(0u, failSize) << "an 8-byte fail size does not fit the 4-byte buffer";
+}
+
+} // namespace

@@ -1,0 +1,360 @@
+// Heap blocks: the layout of each mode (the worked totals), alignment, ids, the size-overflow rule,
+// header lookup, failures, and the slot order of the allocator's virtual operations.
+#include "memtrack/block_counters.h"
+#include "memtrack/block_release.h"
+#include "memtrack/tracked_block.h"
+#include "tracker_test_support.h"
+
+#include <malloc.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <set>
+#include <thread>
+#include <vector>
+
+using namespace tracker_test;
+
+namespace {
+
+uintptr_t address(const void* pointer) {
+    return reinterpret_cast<uintptr_t>(pointer);
+}
+
+bool allBytesAre(const uint8_t* bytes, uint64_t count, uint8_t value) {
+    for (uint64_t i = 0; i < count; ++i) {
+        if (bytes[i] != value) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The block size that the layout rules call for, worked out here without the allocator's arithmetic.
+uint64_t expectedTotal(uint64_t size, bool guarded) {
+    uint64_t raw = size + 504 + (guarded ? 384 : 0);
+    return (raw + 15) / 16 * 16 + 16;
+}
+
+class TrackedBlockTest : public TrackerTest {
+  protected:
+    void TearDown() override {
+        // Every heap block of these tests came from the process heap, whatever the mode is by now.
+        trackHeap = GetProcessHeap();
+        for (OVMemHdr* header : built) {
+            freeBlockMemory(header);
+        }
+        EXPECT_EQ(heapBlocksBefore, winsim::HeapBlockCount()) << "a block's heap memory was not returned";
+        TrackerTest::TearDown();
+    }
+    void SetUp() override {
+        TrackerTest::SetUp();
+        heapBlocksBefore = winsim::HeapBlockCount();
+    }
+
+    // Builds a block in `mode` and keeps it for release at the end of the test.
+    OVMemHdr* Build(TrackMode mode, uint64_t size, void* caller = nullptr) {
+        UseMode(mode);
+        OVMemBlock block;
+        void* userPtr = block.AllocateWithCaller(size, caller, trackHeap);
+        if (userPtr == nullptr) {
+            return nullptr;
+        }
+        OVMemHdr* header = block.GetHeader();
+        EXPECT_EQ(userPtr, header->userPtr);
+        built.push_back(header);
+        return header;
+    }
+
+    size_t heapBlocksBefore = 0;
+    std::vector<OVMemHdr*> built;
+};
+
+TEST_F(TrackedBlockTest, GuardedHeapModeTakes912BytesForOneByte) {
+    OVMemHdr* header = Build(TrackModeGuardedProcessHeap, 1);
+    ASSERT_NE(nullptr, header);
+    uintptr_t base = address(header->allocPtr);
+    ASSERT_EQ(0u, base % 16) << "the simulated heap hands out 16-byte aligned blocks";
+    EXPECT_EQ(912u, HeapSize(GetProcessHeap(), 0, header->allocPtr)) << "bytes taken from the heap";
+    EXPECT_EQ(base + 8, address(header)) << "header offset from the base";
+    EXPECT_EQ(base + 512, address(header->userPtr)) << "user block offset from the base";
+    EXPECT_EQ(399u, header->tailGuardSize);
+    EXPECT_EQ(address(header->userPtr) + 1, address(header->tailGuard));
+    EXPECT_EQ(base + 912, address(header->tailGuard) + header->tailGuardSize)
+        << "the tail guard must end the block";
+    EXPECT_TRUE(allBytesAre(header->tailGuard, header->tailGuardSize, 0xD0)) << "tail guard fill";
+    EXPECT_EQ(384u, header->headGuardSize);
+    EXPECT_TRUE(allBytesAre(header->headGuard, 384, 0xD0)) << "head guard fill";
+    EXPECT_EQ(BlockSourceTrackHeap, header->source);
+}
+
+TEST_F(TrackedBlockTest, GuardedHeapModeLeavesNoSlackForSixteenBytes) {
+    OVMemHdr* header = Build(TrackModeGuardedProcessHeap, 16);
+    ASSERT_NE(nullptr, header);
+    uintptr_t base = address(header->allocPtr);
+    EXPECT_EQ(384u, header->tailGuardSize);
+    EXPECT_EQ(base + 24, address(header)) << "header offset from the base";
+    EXPECT_EQ(base + expectedTotal(16, true), address(header->tailGuard) + header->tailGuardSize);
+}
+
+TEST_F(TrackedBlockTest, UnguardedHeapModeTakes528BytesForOneByte) {
+    OVMemHdr* header = Build(TrackModeHeap, 1);
+    ASSERT_NE(nullptr, header);
+    EXPECT_EQ(528u, HeapSize(GetProcessHeap(), 0, header->allocPtr));
+    EXPECT_EQ(0u, header->tailGuardSize);
+    EXPECT_EQ(nullptr, header->tailGuard);
+    EXPECT_EQ(384u, header->headGuardSize) << "the head guard size reads 384 in every mode";
+    EXPECT_TRUE(allBytesAre(header->headGuard, 384, 0))
+        << "the head guard must be left as the zeroed heap gave it";
+    EXPECT_EQ(BlockSourceTrackHeap, header->source);
+}
+
+TEST_F(TrackedBlockTest, RuntimeHeapModeIsGuardedAndUsesMalloc) {
+    OVMemHdr* header = Build(TrackModeGuardedRuntimeHeap, 1);
+    ASSERT_NE(nullptr, header);
+    EXPECT_EQ(BlockSourceRuntimeHeap, header->source);
+    EXPECT_EQ(0u, winsim::CallCount("HeapAlloc")) << "mode 4 must not use the process heap";
+    EXPECT_GE(malloc_usable_size(header->allocPtr), 912u);
+    EXPECT_EQ(address(header->allocPtr) + 912, address(header->tailGuard) + header->tailGuardSize);
+    EXPECT_TRUE(allBytesAre(header->headGuard, 384, 0xD0));
+    EXPECT_TRUE(allBytesAre(header->tailGuard, header->tailGuardSize, 0xD0));
+}
+
+TEST_F(TrackedBlockTest, WithoutAHeapTheHeapModesUseMalloc) {
+    trackMode = TrackModeHeap;
+    OVMemBlock block;
+    ASSERT_NE(nullptr, block.Allocate(10, nullptr));
+    built.push_back(block.GetHeader());
+    EXPECT_EQ(BlockSourceRuntimeHeap, block.GetHeader()->source);
+    EXPECT_EQ(0u, winsim::CallCount("HeapAlloc"));
+}
+
+TEST_F(TrackedBlockTest, EveryModesLayoutHoldsForManySizes) {
+    for (TrackMode mode : {TrackModeHeap, TrackModeGuardedProcessHeap, TrackModeGuardedRuntimeHeap}) {
+        bool guarded = mode != TrackModeHeap;
+        for (uint64_t size : {1u, 2u, 15u, 16u, 17u, 31u, 100u, 511u, 4095u, 65536u}) {
+            OVMemHdr* header = Build(mode, size);
+            ASSERT_NE(nullptr, header) << "mode " << mode << " size " << size;
+            uintptr_t base = address(header->allocPtr);
+            uintptr_t user = address(header->userPtr);
+            uintptr_t end = base + expectedTotal(size, guarded);
+            EXPECT_EQ(0u, user % 16) << "mode " << mode << " size " << size;
+            EXPECT_EQ(user - 504, address(header)) << "mode " << mode << " size " << size;
+            EXPECT_GE(address(header) - base, 1u) << "lead-in, mode " << mode << " size " << size;
+            EXPECT_LE(address(header) - base, 31u) << "lead-in, mode " << mode << " size " << size;
+            EXPECT_EQ(size, header->size);
+            if (guarded) {
+                EXPECT_EQ(end, address(header->tailGuard) + header->tailGuardSize)
+                    << "mode " << mode << " size " << size;
+                EXPECT_GE(header->tailGuardSize, 384u);
+                EXPECT_LE(header->tailGuardSize, 399u);
+            } else {
+                EXPECT_LE(user + size, end) << "the user block overruns its allocation";
+                EXPECT_LE(end - (user + size), 15u) << "spare bytes after an unguarded block";
+            }
+        }
+    }
+}
+
+TEST_F(TrackedBlockTest, HeaderFieldsOfANewBlock) {
+    int marker = 0;
+    OVMemHdr* header = Build(TrackModeGuardedProcessHeap, 40, &marker);
+    ASSERT_NE(nullptr, header);
+    EXPECT_EQ(0xAA, header->magic);
+    EXPECT_EQ(1u, header->id);
+    EXPECT_EQ(40u, header->size);
+    EXPECT_EQ(&marker, header->caller) << "AllocateWithCaller must store the caller";
+    EXPECT_EQ(0, header->release);
+    EXPECT_EQ(0, header->underrun);
+    EXPECT_EQ(0, header->overrun);
+    EXPECT_EQ(nullptr, header->prev);
+    EXPECT_EQ(nullptr, header->next);
+    EXPECT_EQ(AllocKindScalar, header->allocKind);
+}
+
+TEST_F(TrackedBlockTest, AllocateAloneRecordsNoCaller) {
+    UseMode(TrackModeHeap);
+    OVMemBlock block;
+    ASSERT_NE(nullptr, block.Allocate(8, trackHeap));
+    built.push_back(block.GetHeader());
+    EXPECT_EQ(nullptr, block.GetHeader()->caller);
+}
+
+TEST_F(TrackedBlockTest, GettersReportTheBlockOrNothing) {
+    UseMode(TrackModeHeap);
+    OVMemBlock block;
+    EXPECT_EQ(0u, block.GetId());
+    EXPECT_EQ(0u, block.GetSize());
+    EXPECT_EQ(nullptr, block.GetUserPtr());
+    EXPECT_EQ(nullptr, block.GetHeader());
+    void* userPtr = block.Allocate(33, trackHeap);
+    ASSERT_NE(nullptr, userPtr);
+    built.push_back(block.GetHeader());
+    EXPECT_EQ(1u, block.GetId());
+    EXPECT_EQ(33u, block.GetSize());
+    EXPECT_EQ(userPtr, block.GetUserPtr());
+}
+
+TEST_F(TrackedBlockTest, ZeroBytesYieldNullWithoutUsingAnId) {
+    for (TrackMode mode : {TrackModeHeap, TrackModeGuardedProcessHeap, TrackModeGuardedRuntimeHeap}) {
+        EXPECT_EQ(nullptr, Build(mode, 0)) << "mode " << mode;
+    }
+    EXPECT_EQ(0u, allocCounter);
+    EXPECT_EQ(0u, winsim::CallCount("HeapAlloc"));
+}
+
+TEST_F(TrackedBlockTest, SizesWhoseBlockDoesNotFitFailInEveryMode) {
+    winsim::SetDebuggerPresent(true);
+    for (TrackMode mode : {TrackModeHeap, TrackModeGuardedProcessHeap, TrackModeGuardedRuntimeHeap}) {
+        uint64_t overhead = 504 + (mode == TrackModeHeap ? 0 : 384);
+        for (uint64_t size :
+             {UINT64_MAX, UINT64_MAX - overhead, UINT64_MAX - overhead - 31, UINT64_MAX / 2}) {
+            EXPECT_EQ(nullptr, Build(mode, size)) << "mode " << mode << " size " << size;
+        }
+    }
+    EXPECT_EQ(0u, allocCounter) << "a failed allocation used an id";
+    EXPECT_EQ(1u, winsim::CallCount("DebugBreak")) << "only the first failure may run the in-use dump";
+}
+
+TEST_F(TrackedBlockTest, HeapFailureYieldsNullAndLeavesNoGapInTheIds) {
+    winsim::SetDebuggerPresent(true);
+    OVMemHdr* first = Build(TrackModeHeap, 10);
+    winsim::FailCall("HeapAlloc", ERROR_NOT_ENOUGH_MEMORY, 0, 2);
+    EXPECT_EQ(nullptr, Build(TrackModeHeap, 10));
+    EXPECT_EQ(nullptr, Build(TrackModeHeap, 10));
+    OVMemHdr* second = Build(TrackModeHeap, 10);
+    ASSERT_NE(nullptr, first);
+    ASSERT_NE(nullptr, second);
+    EXPECT_EQ(1u, first->id);
+    EXPECT_EQ(2u, second->id) << "failed allocations left a gap in the ids";
+    EXPECT_EQ(1u, winsim::CallCount("DebugBreak")) << "the first failure, and only it, runs the in-use dump";
+}
+
+TEST_F(TrackedBlockTest, FailureWithoutADebuggerDoesNotEndTheProcess) {
+    winsim::FailCall("HeapAlloc", ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(nullptr, Build(TrackModeHeap, 10));
+    EXPECT_EQ(1u, winsim::CallCount("IsDebuggerPresent"));
+    EXPECT_EQ(0u, winsim::CallCount("DebugBreak"));
+}
+
+TEST_F(TrackedBlockTest, IdsRiseByOneAcrossModes) {
+    uint32_t expected = 1;
+    for (TrackMode mode :
+         {TrackModeHeap, TrackModeGuardedProcessHeap, TrackModeGuardedRuntimeHeap, TrackModeHeap}) {
+        OVMemHdr* header = Build(mode, 7);
+        ASSERT_NE(nullptr, header);
+        EXPECT_EQ(expected++, header->id) << "mode " << mode;
+    }
+    EXPECT_EQ(4u, allocCounter);
+}
+
+TEST_F(TrackedBlockTest, ThreadsAllocatingAtOnceGetDistinctIds) {
+    UseMode(TrackModeGuardedRuntimeHeap);
+    constexpr int perThread = 500;
+    std::vector<uint32_t> ids[4];
+    std::vector<OVMemHdr*> headers[4];
+    std::atomic<bool> go{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            while (!go.load()) {
+            }
+            for (int i = 0; i < perThread; ++i) {
+                OVMemBlock block;
+                if (block.Allocate(24, nullptr) != nullptr) {
+                    ids[t].push_back(block.GetId());
+                    headers[t].push_back(block.GetHeader());
+                }
+            }
+        });
+    }
+    go.store(true);
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    std::set<uint32_t> distinct;
+    for (int t = 0; t < 4; ++t) {
+        distinct.insert(ids[t].begin(), ids[t].end());
+        built.insert(built.end(), headers[t].begin(), headers[t].end());
+    }
+    EXPECT_EQ(4u * perThread, distinct.size()) << "two blocks received the same id";
+    EXPECT_EQ(4u * perThread, allocCounter);
+    EXPECT_EQ(1u, *distinct.begin());
+    EXPECT_EQ(4u * perThread, *distinct.rbegin());
+}
+
+TEST_F(TrackedBlockTest, HeaderLookupAcceptsOnlyPointersThatPointBack) {
+    OVMemHdr* header = Build(TrackModeHeap, 64);
+    ASSERT_NE(nullptr, header);
+    OVMemBlock lookup;
+    EXPECT_EQ(header, lookup.HeaderFromUserPtr(header->userPtr));
+
+    alignas(16) unsigned char foreign[1024] = {};
+    void* pointer = foreign + 512;
+    EXPECT_EQ(nullptr, lookup.HeaderFromUserPtr(pointer)) << "a pointer the tracker did not hand out";
+    // The same memory once the 8 bytes 432 bytes before the pointer hold it: then it passes for a block.
+    std::memcpy(foreign + 512 - 432, &pointer, sizeof pointer);
+    EXPECT_EQ(reinterpret_cast<OVMemHdr*>(foreign + 8), lookup.HeaderFromUserPtr(pointer));
+
+    EXPECT_EQ(nullptr, lookup.HeaderFromUserPtr(nullptr));
+    EXPECT_EQ(nullptr, lookup.HeaderFromUserPtr(reinterpret_cast<void*>(504))) << "a header at address 0";
+}
+
+TEST_F(TrackedBlockTest, FreeingThroughTheObjectReturnsTheMemoryToItsSource) {
+    UseMode(TrackModeGuardedProcessHeap);
+    size_t heapBlocks = winsim::HeapBlockCount();
+    OVMemBlock first;
+    ASSERT_NE(nullptr, first.Allocate(10, trackHeap));
+    OVMemBlock second;
+    void* userPtr = second.Allocate(20, trackHeap);
+    ASSERT_NE(nullptr, userPtr);
+    EXPECT_EQ(heapBlocks + 2, winsim::HeapBlockCount());
+    first.Free();
+    EXPECT_EQ(nullptr, first.GetHeader()) << "Free must forget the header";
+    OVMemBlock other;
+    other.FreeUserPtr(userPtr);
+    EXPECT_EQ(heapBlocks, winsim::HeapBlockCount()) << "process-heap blocks must go back with HeapFree";
+}
+
+TEST_F(TrackedBlockTest, AllocatorObjectsAreDestroyedWithoutTheirBlock) {
+    UseMode(TrackModeHeap);
+    OVMemBlock* block = new OVMemBlock;
+    ASSERT_NE(nullptr, block);
+    ASSERT_NE(nullptr, block->Allocate(10, trackHeap));
+    OVMemHdr* header = block->GetHeader();
+    delete block;
+    built.push_back(header);
+    EXPECT_EQ(10u, header->size) << "destroying the object touched the block";
+}
+
+// The slot of each virtual operation, read from the representation of its pointer to member (the
+// Itanium C++ ABI: one plus the byte offset of the slot in the virtual table).
+template <class Member> ptrdiff_t slotOf(Member member) {
+    struct Representation {
+        ptrdiff_t pointer;
+        ptrdiff_t adjustment;
+    } representation;
+    static_assert(sizeof(member) == sizeof(representation), "Itanium pointer to member");
+    std::memcpy(&representation, &member, sizeof representation);
+    return (representation.pointer - 1) / static_cast<ptrdiff_t>(sizeof(void*));
+}
+
+TEST(TrackedBlockSlots, VirtualOperationsKeepTheirSlotOrder) {
+    EXPECT_EQ(0, slotOf(&OVMemBlock::GetId));
+    EXPECT_EQ(1, slotOf(&OVMemBlock::GetSize));
+    EXPECT_EQ(2, slotOf(&OVMemBlock::AllocateWithCaller));
+    EXPECT_EQ(3, slotOf(&OVMemBlock::Allocate));
+    EXPECT_EQ(4, slotOf(&OVMemBlock::FreeUserPtr));
+    EXPECT_EQ(5, slotOf(&OVMemBlock::Free));
+    EXPECT_EQ(6, slotOf(&OVMemBlock::GetUserPtr));
+    EXPECT_EQ(7, slotOf(&OVMemBlock::HeaderFromUserPtr));
+    EXPECT_EQ(8, slotOf(&OVMemBlock::GetHeader));
+    EXPECT_EQ(3, slotOf(&OVMemBlockVirtualAlloc::Allocate)) << "the page-guarded allocator overrides slot 3";
+    EXPECT_EQ(sizeof(void*) * 2, sizeof(OVMemBlock))
+        << "the allocator holds its table pointer and the header";
+    EXPECT_EQ(sizeof(OVMemBlock), sizeof(OVMemBlockVirtualAlloc))
+        << "the page-guarded allocator adds no field";
+}
+
+} // namespace

@@ -1,0 +1,54 @@
+// Shared set-up of the tracker's tests: a fresh simulated machine and a fresh tracker configuration.
+#pragma once
+
+#include "memtrack/block_counters.h"
+#include "memtrack/track_config.h"
+#include "platform/sim/sim_control.h"
+#include "platform/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace tracker_test {
+
+const std::u16string switchesKey = u"SOFTWARE\\Orvale\\DIZadaridi";
+
+// The configuration and counters as a freshly loaded module has them.
+inline void ResetTrackerState() {
+    trackMode = TrackModeUnread;
+    trackHeap = nullptr;
+    failSize = 0;
+    std::memset(logDir, 0, sizeof logDir);
+    breakOnAllocId = 0;
+    allocCounter = 0;
+    pageSize.store(1);
+    heapFailureSeen = 0;
+    pageFailureSeen = 0;
+}
+
+// The configuration that reading the switches leaves for `mode`.
+inline void UseMode(TrackMode mode) {
+    trackMode = mode;
+    trackHeap = (mode == TrackModeHeap || mode == TrackModeGuardedProcessHeap) ? GetProcessHeap() : nullptr;
+}
+
+inline void SetSwitch(const std::u16string& name, DWORD value) {
+    winsim::SetDwordValue(HKEY_LOCAL_MACHINE, switchesKey, name, value);
+}
+
+class TrackerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        winsim::Reset();
+        winsim::ResetKernelServices();
+        ResetTrackerState();
+    }
+    void TearDown() override {
+        winsim::ResetKernelServices();
+        ResetTrackerState();
+    }
+};
+
+} // namespace tracker_test

@@ -1,0 +1,81 @@
+// Reading the tracker's switches. The key is looked for at every query until it is found; from then on
+// the configuration is fixed until the module is loaded again.
+#include "memtrack/track_config.h"
+
+#include "memtrack/log_directory.h"
+#include "platform/portability.h"
+
+TrackMode trackMode = TrackModeUnread;
+HANDLE trackHeap = nullptr;
+uint64_t failSize = 0;
+char logDir[logDirCapacity] = {};
+volatile uint32_t breakOnAllocId = 0;
+
+namespace {
+
+// A 4-byte query whose type is not checked: a value of another type that fits is read as it stands,
+// one that does not fit fails.
+bool queryDword(HKEY key, LPCWSTR name, DWORD* value) {
+    DWORD data = 0;
+    DWORD dataLength = sizeof data;
+    if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<LPBYTE>(&data), &dataLength) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    *value = data;
+    return true;
+}
+
+void applyTrackingSwitch(DWORD value) {
+    switch (value) {
+    case TrackModePageGuarded:
+        trackMode = TrackModePageGuarded;
+        trackHeap = nullptr;
+        break;
+    case TrackModeGuardedProcessHeap:
+        trackMode = TrackModeGuardedProcessHeap;
+        trackHeap = GetProcessHeap();
+        break;
+    case TrackModeGuardedRuntimeHeap:
+        trackMode = TrackModeGuardedRuntimeHeap;
+        trackHeap = nullptr;
+        break;
+    default:
+        // 1 and every value that names no mode.
+        trackMode = TrackModeHeap;
+        trackHeap = GetProcessHeap();
+        break;
+    }
+}
+
+void readTrackingConfiguration() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, W("SOFTWARE\\Orvale\\DIZadaridi"), 0, KEY_READ, &key) !=
+            ERROR_SUCCESS ||
+        key == nullptr) {
+        return;
+    }
+    trackMode = TrackModeOff;
+    DWORD tracking = 0;
+    if (queryDword(key, W("TrackMemoryAllocation"), &tracking) && tracking != 0) {
+        applyTrackingSwitch(tracking);
+        readLogDirectory(key);
+        DWORD limit = 0;
+        if (queryDword(key, W("TrackMemoryFailSize"), &limit) && limit != 0) {
+            failSize = limit;
+        }
+    }
+    RegCloseKey(key);
+}
+
+} // namespace
+
+bool isTrackingOn() {
+    if (trackMode == TrackModeUnread) {
+        readTrackingConfiguration();
+    }
+    if ((trackMode == TrackModeHeap || trackMode == TrackModeGuardedProcessHeap) && trackHeap == nullptr) {
+        trackHeap = GetProcessHeap();
+    }
+    return trackMode >= TrackModeHeap;
+}
