@@ -1,0 +1,57 @@
+// The leak log: the tracker's only writer of reports about single blocks. A record goes three ways: the
+// block's header byte for byte to the raw record file (".mlk"), a text line to the text log file (the same
+// name with ".log" appended) and the same line to the debugger output. The files are created by the first
+// record, so a run without faults or leaks leaves none behind.
+//
+// Every function here serialises itself on the record writer lock (record_writer_lock.h); callers may hold
+// that lock around several calls to keep their output together.
+#pragma once
+
+#include "memtrack/mem_header.h"
+#include "platform/platform.h"
+
+#include <cstdint>
+
+// The kind of a record. Any value other than 1 and 2 is written as a leak.
+enum RecordType : int32_t {
+    MemoryLeakRecord = 0,            // final report; release after teardown (the header's release flag set)
+    MemoryAccessViolationRecord = 1, // damaged guard zone found at release
+    MemoryInUseRecord = 2,           // in-use dump, debugger output only (formatter only)
+};
+
+// Handles of the two files: none until the first attempt to create them, then the handle or the
+// invalid-handle value of a failed creation, which stays for the rest of the run (no retry).
+extern HANDLE rawLogFile;
+extern HANDLE textLogFile;
+
+// A file handle counts as open when it is neither none nor the invalid-handle value.
+inline bool isLogFileOpen(HANDLE handle) {
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE;
+}
+
+// Size of a text record buffer: the longest record (three texts of at most 259 characters and the
+// numbers) stays well below it.
+constexpr size_t recordTextCapacity = 1024;
+
+// Writes the raw record, the text record and its debugger copy, creating the files first if needed. When
+// the file names cannot be built nothing at all is written, not even to the debugger. No header: nothing.
+void writeBlockRecord(const OVMemHdr* header, RecordType recordType);
+
+// The text record of a block, "\r\n"-terminated, in a new recordTextCapacity-byte buffer from the run-time
+// heap (free it), or none when the buffer cannot be had or the line cannot be printed. An empty text when
+// modulePath or header is missing. The module named is the part of modulePath after its last backslash.
+char* formatBlockRecord(const char* modulePath, const OVMemHdr* header, RecordType recordType);
+
+// Creates both files on the first call that can name them (executable, module, process id and time, in
+// the log directory or else the temporary directory) and writes the text log file's banner; notes the
+// path for the current user while a collector is registered. True when both handles are set, even to the
+// invalid-handle value; false when the names cannot be built, in which case the next call tries again.
+bool openLogFiles(const char* modulePath);
+
+// Notes the text log file's path for the current user (HKCU "Software\Orvale\ZID-Azo", "LeakedModule")
+// and announces it on the debugger output. Registry failures are ignored.
+void noteLeakLogPath(const char* textLogPath);
+
+// Closes each open file and resets its handle to none, so that a later record creates a new pair; an
+// invalid-handle value is left as it is.
+void closeLogFiles();

@@ -1,0 +1,309 @@
+// The log files: created by the first record only, named after executable, module, process and time, in
+// the log directory or the temporary directory, with the banner, the registry note and the announcement;
+// records in all three channels; and what happens when names cannot be built or files cannot be created.
+#include "leak_log_test_support.h"
+
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace {
+
+using leak_log_test::executablePath;
+using leak_log_test::LeakLogFixture;
+using leak_log_test::libraryPath;
+using leak_log_test::readHostFile;
+using leak_log_test::readHostText;
+using leak_log_test::someCollector;
+
+const std::u16string noteKey = u"Software\\Orvale\\ZID-Azo";
+const std::string banner = "\r\n******* Leak Report *******\r\n";
+const std::string announcement = "Logging memory leak information to:\r\n";
+
+std::string leakLine(uint32_t id, uint64_t size) {
+    return "MemoryLeak module=\"vracoins.dll\" id=\"" + std::to_string(id) + "\" size=\"" +
+           std::to_string(size) +
+           "\" release=\"0\" function=\"\" file=\"\" line=\"0\" overrun=\"0\" underrun=\"0\"\r\n";
+}
+
+class LeakLogFiles : public LeakLogFixture {
+  protected:
+    // The one raw record file and text log file in a directory: their names, after checking that there is
+    // exactly one pair.
+    bool findPair(const std::string& directory, std::string* raw, std::string* text) {
+        std::vector<std::string> names = filesIn(directory);
+        if (names.size() != 2) {
+            ADD_FAILURE() << "expected a pair of log files in " << directory << ", found " << names.size();
+            return false;
+        }
+        *raw = names[0];
+        *text = names[1];
+        EXPECT_EQ(*raw + ".log", *text)
+            << "the text log file is the raw record file's name with .log appended";
+        return true;
+    }
+
+    std::string note() {
+        DWORD type = 0;
+        winsim::Bytes data;
+        if (!winsim::GetValue(HKEY_CURRENT_USER, noteKey, u"LeakedModule", &type, &data)) {
+            return "<none>";
+        }
+        EXPECT_EQ(static_cast<DWORD>(REG_BINARY), type) << "LeakedModule must be REG_BINARY";
+        return std::string(data.begin(), data.end());
+    }
+};
+
+TEST_F(LeakLogFiles, FormattingAloneCreatesNoFileAndNoNote) {
+    // The in-use dump borrows the formatter and the module names, and writes to the debugger only.
+    moduleCollector = someCollector();
+    OVMemHdr* header = makeHeader(1, 10);
+    char* line = formatBlockRecord(moduleNameForAddress(header->caller), header, MemoryInUseRecord);
+    ASSERT_NE(nullptr, line);
+    free(line);
+    EXPECT_TRUE(filesIn("Temp").empty()) << "a file was created without a record";
+    EXPECT_EQ(nullptr, rawLogFile);
+    EXPECT_EQ(nullptr, textLogFile);
+    EXPECT_EQ(0u, winsim::CallCount("CreateFileA"));
+    EXPECT_FALSE(winsim::KeyExists(HKEY_CURRENT_USER, noteKey)) << "the note was written without a record";
+}
+
+TEST_F(LeakLogFiles, FirstRecordCreatesBothFilesWithBannerNoteAndAnnouncement) {
+    moduleCollector = someCollector();
+    int64_t before = static_cast<int64_t>(time(nullptr));
+    writeBlockRecord(makeHeader(7, 24), MemoryLeakRecord);
+    int64_t after = static_cast<int64_t>(time(nullptr));
+
+    std::string raw, text;
+    ASSERT_TRUE(findPair("Temp", &raw, &text));
+    std::smatch parts;
+    ASSERT_TRUE(std::regex_match(raw, parts, std::regex(R"(host\.exe_vracoins\.dll_(\d+)_(-?\d+)\.mlk)")))
+        << "raw record file named " << raw;
+    EXPECT_EQ(std::to_string(GetCurrentProcessId()), parts[1].str()) << "process id in the name";
+    int64_t stamp = std::stoll(parts[2].str());
+    EXPECT_TRUE(stamp >= before && stamp <= after)
+        << "time " << stamp << " not within [" << before << ", " << after << "]";
+
+    std::string textPath = "C:\\Temp\\" + text;
+    EXPECT_EQ(banner + leakLine(7, 24), readHostText(hostPath("Temp", text)));
+    EXPECT_EQ(textPath, note()) << "the note holds the text log file's full path without a terminator";
+    EXPECT_EQ(announcement + textPath + "\r\n" + leakLine(7, 24), winsim::DebugOutput());
+    EXPECT_EQ(4u, winsim::DebugOutputCallCount()) << "three announcement pieces and one record";
+}
+
+TEST_F(LeakLogFiles, LaterRecordsAppendWithoutBannerNoteOrAnnouncement) {
+    moduleCollector = someCollector();
+    writeBlockRecord(makeHeader(1, 10), MemoryLeakRecord);
+    winsim::ClearDebugOutput();
+    writeBlockRecord(makeHeader(2, 20), MemoryLeakRecord);
+    writeBlockRecord(makeHeader(3, 30), MemoryLeakRecord);
+
+    std::string raw, text;
+    ASSERT_TRUE(findPair("Temp", &raw, &text));
+    EXPECT_EQ(3u * 504u, readHostFile(hostPath("Temp", raw)).size()) << "504 bytes per record";
+    EXPECT_EQ(banner + leakLine(1, 10) + leakLine(2, 20) + leakLine(3, 30),
+              readHostText(hostPath("Temp", text)));
+    EXPECT_EQ(leakLine(2, 20) + leakLine(3, 30), winsim::DebugOutput());
+    EXPECT_EQ(1u, winsim::CallCount("RegSetValueExA")) << "the note is written once per pair of files";
+    EXPECT_EQ(2u, winsim::CallCount("CreateFileA"));
+}
+
+TEST_F(LeakLogFiles, RawRecordIsTheHeaderByteForByte) {
+    OVMemHdr* first = makeHeader(1, 10);
+    OVMemHdr* second = makeHeader(2, 20);
+    second->overrun = 1;
+    std::memset(second->headGuard + 100, 0x41, 3); // damage is kept as it stands
+    writeBlockRecord(first, MemoryLeakRecord);
+    writeBlockRecord(second, MemoryAccessViolationRecord);
+
+    std::string raw, text;
+    ASSERT_TRUE(findPair("Temp", &raw, &text));
+    std::vector<uint8_t> bytes = readHostFile(hostPath("Temp", raw));
+    ASSERT_EQ(2u * 504u, bytes.size());
+    EXPECT_EQ(0, std::memcmp(bytes.data(), first, 504)) << "first record differs from its header";
+    EXPECT_EQ(0, std::memcmp(bytes.data() + 504, second, 504)) << "second record differs from its header";
+}
+
+TEST_F(LeakLogFiles, WithoutACollectorTheFilesComeWithoutNoteOrAnnouncement) {
+    writeBlockRecord(makeHeader(7, 24), MemoryLeakRecord);
+    std::string raw, text;
+    ASSERT_TRUE(findPair("Temp", &raw, &text));
+    EXPECT_EQ("<none>", note());
+    EXPECT_EQ(leakLine(7, 24), winsim::DebugOutput());
+}
+
+TEST_F(LeakLogFiles, ALogLocationTakesThePlaceOfTheTemporaryDirectory) {
+    std::strcpy(logDir, "C:\\Logs\\");
+    moduleCollector = someCollector();
+    writeBlockRecord(makeHeader(7, 24), MemoryLeakRecord);
+    EXPECT_TRUE(filesIn("Temp").empty()) << "files went to the temporary directory";
+    std::string raw, text;
+    ASSERT_TRUE(findPair("Logs", &raw, &text));
+    EXPECT_EQ(0u, raw.rfind("host.exe_vracoins.dll_", 0)) << "names begin with the executable name: " << raw;
+    EXPECT_EQ("C:\\Logs\\" + text, note());
+}
+
+TEST_F(LeakLogFiles, ClosingLetsTheNextRecordStartANewPair) {
+    writeBlockRecord(makeHeader(1, 10), MemoryLeakRecord);
+    HANDLE raw = rawLogFile;
+    HANDLE text = textLogFile;
+    ASSERT_NE(nullptr, raw);
+    ASSERT_NE(nullptr, text);
+    closeLogFiles();
+    EXPECT_EQ(nullptr, rawLogFile) << "a closed file's handle is reset to none";
+    EXPECT_EQ(nullptr, textLogFile);
+    DWORD written = 0;
+    EXPECT_FALSE(WriteFile(raw, "x", 1, &written, nullptr)) << "the raw record file is still open";
+    EXPECT_FALSE(WriteFile(text, "x", 1, &written, nullptr)) << "the text log file is still open";
+    writeBlockRecord(makeHeader(2, 20), MemoryLeakRecord);
+    EXPECT_EQ(4u, winsim::CallCount("CreateFileA")) << "a record after closing creates a new pair";
+}
+
+TEST_F(LeakLogFiles, AnUncreatableRawFileLeavesTheTextFileAndTheDebuggerTheirRecords) {
+    winsim::FailCall("CreateFileA", ERROR_ACCESS_DENIED); // the raw record file is created first
+    writeBlockRecord(makeHeader(1, 10), MemoryLeakRecord);
+    writeBlockRecord(makeHeader(2, 20), MemoryLeakRecord);
+
+    EXPECT_EQ(INVALID_HANDLE_VALUE, rawLogFile);
+    std::vector<std::string> names = filesIn("Temp");
+    ASSERT_EQ(1u, names.size()) << "only the text log file should exist";
+    EXPECT_NE(std::string::npos, names[0].find(".mlk.log")) << names[0];
+    EXPECT_EQ(banner + leakLine(1, 10) + leakLine(2, 20), readHostText(hostPath("Temp", names[0])));
+    EXPECT_EQ(leakLine(1, 10) + leakLine(2, 20), winsim::DebugOutput());
+    EXPECT_EQ(2u, winsim::CallCount("CreateFileA")) << "a failed creation is not tried again";
+    EXPECT_EQ(3u, winsim::CallCount("WriteFile")) << "banner and two lines to the text file, nothing raw";
+}
+
+TEST_F(LeakLogFiles, AVanishedLogDirectoryLeavesOnlyTheDebuggerOutput) {
+    std::strcpy(logDir, "C:\\Logs\\");
+    std::filesystem::remove_all(root / "Logs");
+    writeBlockRecord(makeHeader(1, 10), MemoryLeakRecord);
+    writeBlockRecord(makeHeader(2, 20), MemoryLeakRecord);
+
+    EXPECT_EQ(INVALID_HANDLE_VALUE, rawLogFile);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, textLogFile);
+    EXPECT_TRUE(openLogFiles(libraryPath.c_str())) << "both handles are set, to the invalid-handle value";
+    EXPECT_EQ(leakLine(1, 10) + leakLine(2, 20), winsim::DebugOutput());
+    EXPECT_EQ(0u, winsim::CallCount("WriteFile"));
+    EXPECT_EQ(2u, winsim::CallCount("CreateFileA")) << "failed creations are not tried again";
+    closeLogFiles();
+    EXPECT_EQ(INVALID_HANDLE_VALUE, rawLogFile) << "closing leaves an invalid-handle value as it is";
+    EXPECT_EQ(0u, winsim::CallCount("CloseHandle"));
+}
+
+// A log location of 258 characters and an executable name long enough that the raw record file's name
+// takes `rawLength` characters.
+class LongLogFileNames : public LeakLogFiles {
+  protected:
+    void SetUp() override {
+        LeakLogFiles::SetUp();
+        std::filesystem::create_directories(root / std::string(254, 'd'));
+        std::strcpy(logDir, ("C:\\" + std::string(254, 'd') + "\\").c_str());
+        ASSERT_EQ(258u, std::strlen(logDir));
+    }
+    void nameExecutableForRawNameLength(size_t rawLength) {
+        // directory, executable, "_vracoins.dll_", process id, "_", ten digits of time, ".mlk"
+        size_t fixed = 258 + 14 + std::to_string(GetCurrentProcessId()).size() + 1 + 10 + 4;
+        ASSERT_EQ(10u, std::to_string(static_cast<int64_t>(time(nullptr))).size());
+        std::string executable = std::string(rawLength - fixed - 4, 'e') + ".exe";
+        winsim::OverrideModulePath(nullptr, "C:\\Tools\\" + executable);
+    }
+};
+
+TEST_F(LongLogFileNames, NamesThatDoNotFitDropTheRecordEverywhere) {
+    nameExecutableForRawNameLength(530);
+    moduleCollector = someCollector();
+    writeBlockRecord(makeHeader(1, 10), MemoryLeakRecord);
+    EXPECT_EQ(0u, winsim::CallCount("CreateFileA")) << "names over 519 characters must not be used";
+    EXPECT_EQ(nullptr, rawLogFile);
+    EXPECT_EQ(nullptr, textLogFile);
+    EXPECT_EQ("", winsim::DebugOutput()) << "a dropped record reaches no channel";
+    EXPECT_EQ("<none>", note());
+
+    // The next record tries again.
+    std::strcpy(logDir, "C:\\Logs\\");
+    winsim::OverrideModulePath(nullptr, executablePath);
+    releaseCachedModulePaths();
+    writeBlockRecord(makeHeader(2, 20), MemoryLeakRecord);
+    std::string raw, text;
+    ASSERT_TRUE(findPair("Logs", &raw, &text));
+    EXPECT_EQ(banner + leakLine(2, 20), readHostText(hostPath("Logs", text)));
+}
+
+TEST_F(LongLogFileNames, ATextLogNameOneOverTheLimitDropsTheRecordThoughTheRawNameFits) {
+    nameExecutableForRawNameLength(516); // the text log file's name takes 520 characters
+    writeBlockRecord(makeHeader(1, 10), MemoryLeakRecord);
+    EXPECT_EQ(0u, winsim::CallCount("CreateFileA")) << "both names must fit before either file is created";
+    EXPECT_EQ("", winsim::DebugOutput());
+}
+
+TEST_F(LongLogFileNames, NamesOf519CharactersAreUsed) {
+    nameExecutableForRawNameLength(515); // the text log file's name takes 519 characters
+    writeBlockRecord(makeHeader(1, 10), MemoryLeakRecord);
+    EXPECT_EQ(2u, winsim::CallCount("CreateFileA")) << "names of 515 and 519 characters fit";
+}
+
+TEST_F(LeakLogFiles, NoTemporaryDirectoryAndNoLogLocationDropTheRecord) {
+    winsim::SetTempPath("");
+    writeBlockRecord(makeHeader(1, 10), MemoryLeakRecord);
+    EXPECT_EQ(0u, winsim::CallCount("CreateFileA"));
+    EXPECT_EQ("", winsim::DebugOutput());
+    EXPECT_EQ(nullptr, rawLogFile);
+
+    std::strcpy(logDir, "C:\\Logs\\");
+    writeBlockRecord(makeHeader(2, 20), MemoryLeakRecord);
+    std::string raw, text;
+    EXPECT_TRUE(findPair("Logs", &raw, &text)) << "a log location needs no temporary directory";
+}
+
+TEST_F(LeakLogFiles, ATemporaryDirectoryTooLongForItsBufferDropsTheRecord) {
+    std::string longTemp = "C:\\" + std::string(260, 't');
+    winsim::SetTempPath(longTemp);
+    writeBlockRecord(makeHeader(1, 10), MemoryLeakRecord);
+    EXPECT_EQ(0u, winsim::CallCount("CreateFileA")) << "files must not be created with a relative name";
+    EXPECT_EQ("", winsim::DebugOutput());
+}
+
+TEST_F(LeakLogFiles, NoExecutablePathDropsTheRecord) {
+    winsim::OverrideModulePath(nullptr, "C:\\Tools\\" + std::string(250, 'x') + ".exe"); // cut at 260
+    writeBlockRecord(makeHeader(1, 10), MemoryLeakRecord);
+    EXPECT_EQ(nullptr, processPath);
+    EXPECT_EQ(0u, winsim::CallCount("CreateFileA"));
+    EXPECT_EQ("", winsim::DebugOutput());
+}
+
+TEST_F(LeakLogFiles, ACallSiteOutsideAnyModuleWithoutTheTrackersPathDropsTheRecord) {
+    // collectorModulePath is empty: the fallback module name has no backslash.
+    OVMemHdr* header = makeHeader(1, 10);
+    std::unique_ptr<char[]> heapMemory(new char[64]);
+    header->caller = heapMemory.get();
+    writeBlockRecord(header, MemoryLeakRecord);
+    EXPECT_EQ(0u, winsim::CallCount("CreateFileA"));
+    EXPECT_EQ("", winsim::DebugOutput());
+
+    std::strcpy(collectorModulePath, "C:\\Program Files\\Orvale\\vracoins.dll");
+    releaseCachedModulePaths();
+    callerModuleBase = nullptr;
+    callerModuleSize = 0;
+    writeBlockRecord(header, MemoryLeakRecord);
+    EXPECT_EQ(leakLine(1, 10), winsim::DebugOutput()) << "the tracker's own path names such call sites";
+}
+
+TEST_F(LeakLogFiles, NoHeaderWritesNothing) {
+    writeBlockRecord(nullptr, MemoryLeakRecord);
+    EXPECT_EQ(0u, winsim::CallCount("CreateFileA"));
+    EXPECT_EQ(0u, winsim::CallCount("VirtualQuery"));
+    EXPECT_EQ("", winsim::DebugOutput());
+}
+
+TEST_F(LeakLogFiles, AFailingNoteStillAnnouncesThePath) {
+    moduleCollector = someCollector();
+    winsim::FailCall("RegCreateKeyExA", ERROR_ACCESS_DENIED);
+    writeBlockRecord(makeHeader(7, 24), MemoryLeakRecord);
+    std::string raw, text;
+    ASSERT_TRUE(findPair("Temp", &raw, &text));
+    EXPECT_EQ("<none>", note());
+    EXPECT_EQ(announcement + "C:\\Temp\\" + text + "\r\n" + leakLine(7, 24), winsim::DebugOutput());
+}
+
+} // namespace
