@@ -1,0 +1,97 @@
+// The mlkdump command: arguments, unreadable and malformed files, exit codes of the real executable.
+#include "mlk_dump.h"
+#include "mlk_record.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+class MlkDumpCommand : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        directory = std::filesystem::temp_directory_path() /
+                    ("mlkdump_cmd_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                     "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(directory);
+    }
+    void TearDown() override { std::filesystem::remove_all(directory); }
+
+    std::string writeFile(const std::string& name, size_t length) {
+        std::vector<char> bytes(length, 0);
+        for (size_t at = 0; at < length; at += mlk::kRecordSize) {
+            bytes[at] = static_cast<char>(mlk::kHeaderMagic);
+        }
+        std::string path = (directory / name).string();
+        std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(length));
+        return path;
+    }
+
+    int run(const std::vector<std::string>& arguments) {
+        std::vector<const char*> argv{"mlkdump"};
+        for (const std::string& argument : arguments) {
+            argv.push_back(argument.c_str());
+        }
+        out.str("");
+        err.str("");
+        return mlk::runMlkDump(static_cast<int>(argv.size()), argv.data(), out, err);
+    }
+
+    std::filesystem::path directory;
+    std::ostringstream out;
+    std::ostringstream err;
+};
+
+TEST_F(MlkDumpCommand, PrintsOneLinePerRecordThenTheSummary) {
+    std::string path = writeFile("two.mlk", 2 * mlk::kRecordSize);
+    ASSERT_EQ(mlk::kExitSuccess, run({path})) << "stderr: " << err.str();
+    std::istringstream lines(out.str());
+    std::vector<std::string> got;
+    for (std::string line; std::getline(lines, line);) {
+        got.push_back(line);
+    }
+    ASSERT_EQ(3u, got.size()) << "output: " << out.str();
+    EXPECT_EQ(0u, got[0].rfind("id=0 size=0 ", 0)) << got[0];
+    EXPECT_EQ("2 records, 0 bytes; released after teardown 0, overrun 0, underrun 0", got[2]);
+    EXPECT_TRUE(err.str().empty()) << err.str();
+}
+
+TEST_F(MlkDumpCommand, RejectsATruncatedFileWithAClearError) {
+    std::string path = writeFile("cut.mlk", mlk::kRecordSize + 100);
+    EXPECT_EQ(mlk::kExitMalformedFile, run({path}));
+    EXPECT_NE(std::string::npos, err.str().find("not a multiple of 504")) << "stderr: " << err.str();
+    EXPECT_TRUE(out.str().empty()) << "records printed from a truncated file: " << out.str();
+}
+
+TEST_F(MlkDumpCommand, ReportsAFileThatCannotBeRead) {
+    EXPECT_EQ(mlk::kExitUsage, run({(directory / "missing.mlk").string()}));
+    EXPECT_NE(std::string::npos, err.str().find("cannot read")) << "stderr: " << err.str();
+}
+
+TEST_F(MlkDumpCommand, ShowsUsageForWrongArguments) {
+    EXPECT_EQ(mlk::kExitUsage, run({}));
+    EXPECT_NE(std::string::npos, err.str().find("usage: mlkdump")) << "stderr: " << err.str();
+    EXPECT_EQ(mlk::kExitUsage, run({"a.mlk", "b.mlk"}));
+}
+
+TEST_F(MlkDumpCommand, ExecutableExitsNonZeroOnATruncatedFile) {
+    std::string good = writeFile("good.mlk", mlk::kRecordSize);
+    std::string cut = writeFile("cut.mlk", mlk::kRecordSize - 1);
+    std::string quiet = " >/dev/null 2>&1";
+    int status = std::system(("\"" MLKDUMP_EXE "\" \"" + good + "\"" + quiet).c_str());
+    ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+    EXPECT_EQ(mlk::kExitSuccess, WEXITSTATUS(status)) << "a whole record was refused";
+    status = std::system(("\"" MLKDUMP_EXE "\" \"" + cut + "\"" + quiet).c_str());
+    ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+    EXPECT_EQ(mlk::kExitMalformedFile, WEXITSTATUS(status)) << "a 503-byte file was accepted";
+}
+
+} // namespace
