@@ -3,7 +3,11 @@
 #include "conformance/conformance.h"
 #include "sim_test_support.h"
 
+#include <ostream>
 #include <string>
+
+// Names the check in gtest's listings instead of dumping its bytes.
+void PrintTo(const ConformanceCheck& check, std::ostream* out) { *out << check.name; }
 
 namespace {
 
