@@ -7,7 +7,9 @@
 #include <string>
 
 // Names the check in gtest's listings instead of dumping its bytes.
-void PrintTo(const ConformanceCheck& check, std::ostream* out) { *out << check.name; }
+void PrintTo(const ConformanceCheck& check, std::ostream* out) {
+    *out << check.name;
+}
 
 namespace {
 
