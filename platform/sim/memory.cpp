@@ -25,13 +25,15 @@ namespace {
 
 // --- Process heap ------------------------------------------------------------------------------------
 
-// A heap block is preceded by this header; 16 bytes keep the user block 16-byte aligned, as Windows
-// aligns heap blocks on 64-bit systems.
+// A heap block is preceded by this header; its 32 bytes keep the user block 16-byte aligned, as Windows
+// aligns heap blocks on 64-bit systems. The host's allocator writes its own bookkeeping into the first
+// 16 bytes of a freed block, so the tag lies after them and still tells a freed block after free().
 struct HeapBlockHeader {
+    uint64_t hostBookkeeping[2];
     uint64_t tag;  // liveTag ^ address of the header while allocated, freedTag afterwards
     uint64_t size; // as requested
 };
-static_assert(sizeof(HeapBlockHeader) == 16, "heap blocks stay 16-byte aligned");
+static_assert(sizeof(HeapBlockHeader) % 16 == 0, "heap blocks stay 16-byte aligned");
 
 constexpr uint64_t kLiveTag = 0x5EA9B10C4A11C0DEull;
 constexpr uint64_t kFreedTag = 0xF7EEDB10C4F7EEDBull;

@@ -1,0 +1,137 @@
+// Directories, files and the temporary directory of the simulation, on the host's file system through
+// the drive mapping.
+#include "sim_test_support.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+class KernelFilesTest : public SimulatedWorld {
+  protected:
+    void SetUp() override {
+        SimulatedWorld::SetUp();
+        winsim::ResetKernelServices();
+        char pattern[] = "/tmp/winsim-files-XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(pattern));
+        root = pattern;
+        winsim::MapDrive('C', root);
+    }
+    void TearDown() override {
+        std::filesystem::remove_all(root);
+        winsim::ResetKernelServices();
+        SimulatedWorld::TearDown();
+    }
+    std::string Contents(const std::string& relative) {
+        std::ifstream in(root + "/" + relative, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    std::string root;
+};
+
+TEST_F(KernelFilesTest, DirectoryCreationMakesTheLastLevelOnly) {
+    EXPECT_TRUE(CreateDirectoryA("C:\\Logs", nullptr));
+    EXPECT_TRUE(std::filesystem::is_directory(root + "/Logs"));
+    EXPECT_FALSE(CreateDirectoryA("C:\\Logs\\", nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
+    EXPECT_FALSE(CreateDirectoryA("C:\\No\\Such\\Logs", nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), GetLastError());
+    EXPECT_FALSE(CreateDirectoryA("Q:\\Unmapped", nullptr)) << "a drive that names no directory";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), GetLastError());
+    EXPECT_TRUE(CreateDirectoryA("\\OnDriveC", nullptr)) << "a rooted path lies on the current drive, C:";
+    EXPECT_TRUE(std::filesystem::is_directory(root + "/OnDriveC"));
+}
+
+TEST_F(KernelFilesTest, DirectoryOverAFileAlreadyExists) {
+    std::ofstream(root + "/plain.txt") << "x";
+    EXPECT_FALSE(CreateDirectoryA("C:\\plain.txt\\", nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
+}
+
+TEST_F(KernelFilesTest, TemporaryPathFitsOrTellsTheSizeNeeded) {
+    winsim::SetTempPath("C:\\Temp");
+    char buffer[MAX_PATH] = {};
+    EXPECT_EQ(8u, GetTempPathA(MAX_PATH, buffer));
+    EXPECT_STREQ("C:\\Temp\\", buffer) << "the temporary path ends in a backslash";
+    char small[8] = "keep";
+    EXPECT_EQ(9u, GetTempPathA(sizeof small, small)) << "the size needed with the terminator";
+    EXPECT_STREQ("keep", small) << "a buffer that is too small is left alone";
+    winsim::SetTempPath("");
+    EXPECT_EQ(0u, GetTempPathA(MAX_PATH, buffer));
+    winsim::ResetKernelServices();
+    EXPECT_GT(GetTempPathA(MAX_PATH, buffer), 3u);
+    EXPECT_EQ('Z', buffer[0]) << "the default lies on the host's root drive";
+}
+
+TEST_F(KernelFilesTest, FilesAreCreatedReplacedAndWritten) {
+    HANDLE file = CreateFileA("C:\\out.log", GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), GetLastError());
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(file, "first", 5, &written, nullptr));
+    EXPECT_EQ(5u, written);
+    EXPECT_TRUE(CloseHandle(file));
+    EXPECT_EQ("first", Contents("out.log"));
+
+    file =
+        CreateFileA("C:\\out.log", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError()) << "a replaced file is reported";
+    EXPECT_TRUE(WriteFile(file, "2nd", 3, &written, nullptr));
+    CloseHandle(file);
+    EXPECT_EQ("2nd", Contents("out.log")) << "CREATE_ALWAYS must truncate";
+}
+
+TEST_F(KernelFilesTest, FileCreationFailuresCarryWindowsErrors) {
+    EXPECT_EQ(INVALID_HANDLE_VALUE,
+              CreateFileA("C:\\missing\\x.log", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), GetLastError());
+    EXPECT_EQ(INVALID_HANDLE_VALUE,
+              CreateFileA("C:\\absent.log", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+    std::filesystem::create_directory(root + "/dir");
+    EXPECT_EQ(INVALID_HANDLE_VALUE,
+              CreateFileA("C:\\dir", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+    std::ofstream(root + "/there.log") << "x";
+    EXPECT_EQ(INVALID_HANDLE_VALUE,
+              CreateFileA("C:\\there.log", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_EXISTS), GetLastError());
+}
+
+TEST_F(KernelFilesTest, WritesNeedAnOpenWritableFile) {
+    DWORD written = 7;
+    EXPECT_FALSE(WriteFile(INVALID_HANDLE_VALUE, "x", 1, &written, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+    EXPECT_EQ(0u, written);
+    std::ofstream(root + "/read.log") << "x";
+    HANDLE file = CreateFileA("C:\\read.log", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    EXPECT_FALSE(WriteFile(file, "y", 1, &written, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+    CloseHandle(file);
+    EXPECT_FALSE(WriteFile(file, "y", 1, &written, nullptr)) << "a closed handle";
+}
+
+TEST_F(KernelFilesTest, FailuresCanBeArmed) {
+    winsim::FailCall("CreateDirectoryA", ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(CreateDirectoryA("C:\\Logs", nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+    winsim::FailCall("GetTempPathA", ERROR_PATH_NOT_FOUND);
+    char buffer[MAX_PATH];
+    EXPECT_EQ(0u, GetTempPathA(MAX_PATH, buffer));
+    winsim::FailCall("CreateFileA", ERROR_ACCESS_DENIED);
+    EXPECT_EQ(INVALID_HANDLE_VALUE,
+              CreateFileA("C:\\a.log", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+}
+
+} // namespace
