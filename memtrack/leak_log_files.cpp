@@ -137,6 +137,7 @@ bool openLogFiles(const char* modulePath) {
 }
 
 void noteLeakLogPath(const char* textLogPath) {
+    RecordWriterLockHolder lock; // the three pieces of the announcement stay together
     HKEY key = nullptr;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Orvale\\ZID-Azo", 0, nullptr, REG_OPTION_NON_VOLATILE,
                         KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS) {
