@@ -92,6 +92,38 @@ DWORD InterfaceOfData(const DeviceSet& set, const SP_DEVICE_INTERFACE_DATA* data
     return ERROR_INVALID_PARAMETER;
 }
 
+// Every element and interface query starts alike: the injected failure, the set's handle, then what the
+// caller names in it. These answer whether the device or interface was found; if not, *error holds the
+// error to report.
+bool DeviceOfCall(const PlatformCall& call, HDEVINFO handle, const SP_DEVINFO_DATA* element, Device** device,
+                  DWORD* error) {
+    if (call.Fails(error)) {
+        return false;
+    }
+    DeviceSet* set = FindDeviceSet(handle);
+    *error = set == nullptr ? ERROR_INVALID_HANDLE : DeviceOfElement(*set, element, device);
+    return *error == ERROR_SUCCESS;
+}
+
+bool InterfaceOfCall(const PlatformCall& call, HDEVINFO handle, const SP_DEVICE_INTERFACE_DATA* data,
+                     DeviceInterface** found, DWORD* error) {
+    if (call.Fails(error)) {
+        return false;
+    }
+    DeviceSet* set = FindDeviceSet(handle);
+    *error = set == nullptr ? ERROR_INVALID_HANDLE : InterfaceOfData(*set, data, found);
+    return *error == ERROR_SUCCESS;
+}
+
+// The second half of the two-call size protocol: the size needed goes to the caller's count (when it
+// gave one) whether or not the buffer holds it; 0 when it does, or ERROR_INSUFFICIENT_BUFFER.
+DWORD OfferSize(DWORD needed, DWORD available, PDWORD required) {
+    if (required != nullptr) {
+        *required = needed;
+    }
+    return available < needed ? ERROR_INSUFFICIENT_BUFFER : ERROR_SUCCESS;
+}
+
 void FillElement(SP_DEVINFO_DATA* element, const Device& device) {
     element->ClassGuid = GUID{};
     element->DevInst = device.devInst;
@@ -104,27 +136,17 @@ BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA
                                         PWSTR DeviceInstanceId, DWORD DeviceInstanceIdSize,
                                         PDWORD RequiredSize) {
     PlatformCall call("SetupDiGetDeviceInstanceIdW");
-    DWORD error = 0;
-    if (call.Fails(&error)) {
-        return Fail(error);
-    }
-    DeviceSet* set = FindDeviceSet(DeviceInfoSet);
-    if (set == nullptr) {
-        return Fail(ERROR_INVALID_HANDLE);
-    }
     Device* device = nullptr;
-    if ((error = DeviceOfElement(*set, DeviceInfoData, &device)) != ERROR_SUCCESS) {
+    DWORD error = 0;
+    if (!DeviceOfCall(call, DeviceInfoSet, DeviceInfoData, &device, &error)) {
         return Fail(error);
     }
     if (DeviceInstanceId == nullptr && DeviceInstanceIdSize != 0) {
         return Fail(ERROR_INVALID_USER_BUFFER);
     }
     DWORD needed = static_cast<DWORD>(device->instanceId.size() + 1);
-    if (RequiredSize != nullptr) {
-        *RequiredSize = needed;
-    }
-    if (DeviceInstanceIdSize < needed) {
-        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    if ((error = OfferSize(needed, DeviceInstanceIdSize, RequiredSize)) != ERROR_SUCCESS) {
+        return Fail(error);
     }
     std::memcpy(DeviceInstanceId, device->instanceId.c_str(), needed * sizeof(WCHAR));
     return Succeed();
@@ -135,16 +157,9 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINF
                                               PBYTE PropertyBuffer, DWORD PropertyBufferSize,
                                               PDWORD RequiredSize) {
     PlatformCall call("SetupDiGetDeviceRegistryPropertyW");
-    DWORD error = 0;
-    if (call.Fails(&error)) {
-        return Fail(error);
-    }
-    DeviceSet* set = FindDeviceSet(DeviceInfoSet);
-    if (set == nullptr) {
-        return Fail(ERROR_INVALID_HANDLE);
-    }
     Device* device = nullptr;
-    if ((error = DeviceOfElement(*set, DeviceInfoData, &device)) != ERROR_SUCCESS) {
+    DWORD error = 0;
+    if (!DeviceOfCall(call, DeviceInfoSet, DeviceInfoData, &device, &error)) {
         return Fail(error);
     }
     if (Property >= SPDRP_MAXIMUM_PROPERTY) {
@@ -163,11 +178,8 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINF
     if (PropertyRegDataType != nullptr) {
         *PropertyRegDataType = property.type;
     }
-    if (RequiredSize != nullptr) {
-        *RequiredSize = needed;
-    }
-    if (PropertyBufferSize < needed) {
-        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    if ((error = OfferSize(needed, PropertyBufferSize, RequiredSize)) != ERROR_SUCCESS) {
+        return Fail(error);
     }
     std::memcpy(PropertyBuffer, property.data.data(), needed);
     return Succeed();
@@ -256,16 +268,9 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(HDEVINFO DeviceInfoSet,
                                              DWORD DeviceInterfaceDetailDataSize, PDWORD RequiredSize,
                                              PSP_DEVINFO_DATA DeviceInfoData) {
     PlatformCall call("SetupDiGetDeviceInterfaceDetailW");
-    DWORD error = 0;
-    if (call.Fails(&error)) {
-        return Fail(error);
-    }
-    DeviceSet* set = FindDeviceSet(DeviceInfoSet);
-    if (set == nullptr) {
-        return Fail(ERROR_INVALID_HANDLE);
-    }
     DeviceInterface* iface = nullptr;
-    if ((error = InterfaceOfData(*set, DeviceInterfaceData, &iface)) != ERROR_SUCCESS) {
+    DWORD error = 0;
+    if (!InterfaceOfCall(call, DeviceInfoSet, DeviceInterfaceData, &iface, &error)) {
         return Fail(error);
     }
     if (DeviceInterfaceDetailData != nullptr
@@ -278,14 +283,11 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(HDEVINFO DeviceInfoSet,
     }
     size_t pathBytes = (iface->devicePath.size() + 1) * sizeof(WCHAR);
     DWORD needed = static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) + pathBytes);
-    if (RequiredSize != nullptr) {
-        *RequiredSize = needed;
-    }
     if (DeviceInfoData != nullptr) {
         FillElement(DeviceInfoData, *iface->device);
     }
-    if (DeviceInterfaceDetailDataSize < needed) {
-        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    if ((error = OfferSize(needed, DeviceInterfaceDetailDataSize, RequiredSize)) != ERROR_SUCCESS) {
+        return Fail(error);
     }
     std::memcpy(DeviceInterfaceDetailData->DevicePath, iface->devicePath.c_str(), pathBytes);
     return Succeed();
@@ -295,25 +297,19 @@ HKEY WINAPI SetupDiCreateDeviceInterfaceRegKeyW(HDEVINFO DeviceInfoSet,
                                                 PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData, DWORD,
                                                 REGSAM samDesired, HINF InfHandle, PCWSTR InfSectionName) {
     PlatformCall call("SetupDiCreateDeviceInterfaceRegKeyW");
-    DWORD error = 0;
-    if (call.Fails(&error)) {
-        SetLastError(error);
-        return reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE);
-    }
-    DeviceSet* set = FindDeviceSet(DeviceInfoSet);
     DeviceInterface* iface = nullptr;
-    if (set == nullptr) {
-        error = ERROR_INVALID_HANDLE;
-    } else if ((error = InterfaceOfData(*set, DeviceInterfaceData, &iface)) == ERROR_SUCCESS &&
-               InfHandle != nullptr && InfSectionName == nullptr) {
+    DWORD error = 0;
+    bool found = InterfaceOfCall(call, DeviceInfoSet, DeviceInterfaceData, &iface, &error);
+    if (found && InfHandle != nullptr && InfSectionName == nullptr) {
         error = ERROR_INVALID_PARAMETER;
+        found = false;
     }
     HKEY key = nullptr;
-    if (error == ERROR_SUCCESS) {
+    if (found) {
         error = static_cast<DWORD>(OpenOrCreateKey(HKEY_LOCAL_MACHINE, iface->keyPath, samDesired, true,
                                                    REG_OPTION_NON_VOLATILE, &key, nullptr));
     }
-    if (error != ERROR_SUCCESS) {
+    if (!found || error != ERROR_SUCCESS) {
         SetLastError(error);
         return reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE);
     }
