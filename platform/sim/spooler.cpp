@@ -66,6 +66,32 @@ DWORD PrinterOfHandle(HANDLE handle, PrinterHandle** found) {
     return ERROR_SUCCESS;
 }
 
+// The start of every call on a printer handle: the injected failure, then the handle. Whether the
+// handle's printer was found; if not, *error holds the error to report.
+bool PrinterOfCall(const PlatformCall& call, HANDLE handle, PrinterHandle** found, DWORD* error) {
+    if (call.Fails(error)) {
+        return false;
+    }
+    *error = PrinterOfHandle(handle, found);
+    return *error == ERROR_SUCCESS;
+}
+
+// The two-call size protocol of the record queries. First the arguments: the count is required and a
+// null buffer must come with size 0; 0 or the error to report.
+DWORD CheckRecordArguments(LPBYTE buffer, DWORD size, LPDWORD needed) {
+    if (needed == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    return buffer == nullptr && size != 0 ? ERROR_INVALID_USER_BUFFER : ERROR_SUCCESS;
+}
+
+// Then the answer: the size needed goes to the count whether or not the buffer holds it; 0 when it
+// does, or ERROR_INSUFFICIENT_BUFFER.
+DWORD OfferSize(DWORD needed, DWORD available, LPDWORD count) {
+    *count = needed;
+    return available < needed ? ERROR_INSUFFICIENT_BUFFER : ERROR_SUCCESS;
+}
+
 ACCESS_MASK MapPrinterAccess(ACCESS_MASK access) {
     ACCESS_MASK mapped = access & ~(kGenericRead | kGenericWrite | kGenericExecute | kGenericAll);
     if (access & (kGenericRead | kGenericWrite | kGenericExecute)) {
@@ -148,25 +174,21 @@ BOOL WINAPI ClosePrinter(HANDLE hPrinter) {
 BOOL WINAPI GetPrinterDriverW(HANDLE hPrinter, LPWSTR, DWORD Level, LPBYTE pDriverInfo, DWORD cbBuf,
                               LPDWORD pcbNeeded) {
     PlatformCall call("GetPrinterDriverW");
-    DWORD error = 0;
-    if (call.Fails(&error)) {
-        return Fail(error);
-    }
     PrinterHandle* handle = nullptr;
-    if ((error = PrinterOfHandle(hPrinter, &handle)) != ERROR_SUCCESS) {
+    DWORD error = 0;
+    if (!PrinterOfCall(call, hPrinter, &handle, &error)) {
         return Fail(error);
     }
     if (Level != 1) {
         return Fail(ERROR_INVALID_LEVEL);
     }
-    if (pcbNeeded == nullptr || (pDriverInfo == nullptr && cbBuf != 0)) {
-        return Fail(pcbNeeded == nullptr ? ERROR_INVALID_PARAMETER : ERROR_INVALID_USER_BUFFER);
+    if ((error = CheckRecordArguments(pDriverInfo, cbBuf, pcbNeeded)) != ERROR_SUCCESS) {
+        return Fail(error);
     }
     const Printer& printer = *handle->printer;
     DWORD needed = static_cast<DWORD>(sizeof(DRIVER_INFO_1W)) + StringBytes(printer.driver);
-    *pcbNeeded = needed;
-    if (cbBuf < needed) {
-        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    if ((error = OfferSize(needed, cbBuf, pcbNeeded)) != ERROR_SUCCESS) {
+        return Fail(error);
     }
     RecordPacker packer(pDriverInfo, sizeof(DRIVER_INFO_1W));
     reinterpret_cast<DRIVER_INFO_1W*>(pDriverInfo)->pName = packer.Put(printer.driver);
@@ -175,25 +197,21 @@ BOOL WINAPI GetPrinterDriverW(HANDLE hPrinter, LPWSTR, DWORD Level, LPBYTE pDriv
 
 BOOL WINAPI GetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbBuf, LPDWORD pcbNeeded) {
     PlatformCall call("GetPrinterW");
-    DWORD error = 0;
-    if (call.Fails(&error)) {
-        return Fail(error);
-    }
     PrinterHandle* handle = nullptr;
-    if ((error = PrinterOfHandle(hPrinter, &handle)) != ERROR_SUCCESS) {
+    DWORD error = 0;
+    if (!PrinterOfCall(call, hPrinter, &handle, &error)) {
         return Fail(error);
     }
     if (Level != 4 && Level != 5) {
         return Fail(ERROR_INVALID_LEVEL);
     }
-    if (pcbNeeded == nullptr || (pPrinter == nullptr && cbBuf != 0)) {
-        return Fail(pcbNeeded == nullptr ? ERROR_INVALID_PARAMETER : ERROR_INVALID_USER_BUFFER);
+    if ((error = CheckRecordArguments(pPrinter, cbBuf, pcbNeeded)) != ERROR_SUCCESS) {
+        return Fail(error);
     }
     const Printer& printer = *handle->printer;
     DWORD needed = PrinterRecordBytes(printer, Level);
-    *pcbNeeded = needed;
-    if (cbBuf < needed) {
-        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    if ((error = OfferSize(needed, cbBuf, pcbNeeded)) != ERROR_SUCCESS) {
+        return Fail(error);
     }
     RecordPacker packer(pPrinter, Level == 4 ? sizeof(PRINTER_INFO_4W) : sizeof(PRINTER_INFO_5W));
     WritePrinterRecord(printer, Level, pPrinter, packer);
@@ -205,12 +223,9 @@ DWORD WINAPI GetPrinterDataW(HANDLE hPrinter, LPWSTR pValueName, LPDWORD pType, 
     PlatformCall call("GetPrinterDataW");
     SimWString name = FromWide(pValueName);
     Spooler().lastDataValueName = name;
-    DWORD error = 0;
-    if (call.Fails(&error)) {
-        return error;
-    }
     PrinterHandle* handle = nullptr;
-    if ((error = PrinterOfHandle(hPrinter, &handle)) != ERROR_SUCCESS) {
+    DWORD error = 0;
+    if (!PrinterOfCall(call, hPrinter, &handle, &error)) {
         return error;
     }
     if (pcbNeeded == nullptr || (pData == nullptr && nSize != 0)) {
@@ -266,9 +281,8 @@ BOOL WINAPI EnumPrintersW(DWORD Flags, LPWSTR Name, DWORD Level, LPBYTE pPrinter
     for (const auto& printer : printers) {
         needed += PrinterRecordBytes(*printer, Level);
     }
-    *pcbNeeded = needed;
-    if (cbBuf < needed) {
-        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    if ((error = OfferSize(needed, cbBuf, pcbNeeded)) != ERROR_SUCCESS) {
+        return Fail(error);
     }
     RecordPacker packer(pPrinterEnum, printers.size() * sizeof(PRINTER_INFO_4W));
     for (size_t i = 0; i < printers.size(); ++i) {
@@ -281,12 +295,9 @@ BOOL WINAPI EnumPrintersW(DWORD Flags, LPWSTR Name, DWORD Level, LPBYTE pPrinter
 BOOL WINAPI SetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Command) {
     PlatformCall call("SetPrinterW");
     Spooler().setPrinterLevels.push_back(Level);
-    DWORD error = 0;
-    if (call.Fails(&error)) {
-        return Fail(error);
-    }
     PrinterHandle* handle = nullptr;
-    if ((error = PrinterOfHandle(hPrinter, &handle)) != ERROR_SUCCESS) {
+    DWORD error = 0;
+    if (!PrinterOfCall(call, hPrinter, &handle, &error)) {
         return Fail(error);
     }
     if ((handle->granted & PRINTER_ACCESS_ADMINISTER) == 0) {
