@@ -18,8 +18,9 @@ namespace {
 
 constexpr LSTATUS kNoAccess = 998; // ERROR_NOACCESS: the data pointer cannot be read
 
-LSTATUS OpenKeyFor(const char* function, HKEY hKey, const SimWString& subkey, REGSAM samDesired,
-                   PHKEY phkResult) {
+// RegOpenKeyEx and RegCreateKeyEx in both forms: the result handle is cleared before anything else.
+LSTATUS OpenOrCreateKeyFor(const char* function, HKEY hKey, const SimWString& subkey, bool create,
+                           DWORD dwOptions, REGSAM samDesired, PHKEY phkResult, LPDWORD lpdwDisposition) {
     PlatformCall call(function);
     if (phkResult == nullptr) {
         return ERROR_INVALID_PARAMETER;
@@ -29,21 +30,7 @@ LSTATUS OpenKeyFor(const char* function, HKEY hKey, const SimWString& subkey, RE
     if (call.Fails(&injected)) {
         return static_cast<LSTATUS>(injected);
     }
-    return OpenOrCreateKey(hKey, subkey, samDesired, false, 0, phkResult, nullptr);
-}
-
-LSTATUS CreateKeyFor(const char* function, HKEY hKey, const SimWString& subkey, DWORD dwOptions,
-                     REGSAM samDesired, PHKEY phkResult, LPDWORD lpdwDisposition) {
-    PlatformCall call(function);
-    if (phkResult == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    *phkResult = nullptr;
-    DWORD injected = 0;
-    if (call.Fails(&injected)) {
-        return static_cast<LSTATUS>(injected);
-    }
-    return OpenOrCreateKey(hKey, subkey, samDesired, true, dwOptions, phkResult, lpdwDisposition);
+    return OpenOrCreateKey(hKey, subkey, samDesired, create, dwOptions, phkResult, lpdwDisposition);
 }
 
 // The key of a handle when the handle grants `right`.
@@ -87,26 +74,28 @@ LSTATUS SetValueFor(const char* function, HKEY hKey, const SimWString& name, DWO
 
 LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
     PlatformDepth depth;
-    return OpenKeyFor("RegOpenKeyExW", hKey, FromWide(lpSubKey), samDesired, phkResult);
+    return OpenOrCreateKeyFor("RegOpenKeyExW", hKey, FromWide(lpSubKey), false, 0, samDesired, phkResult,
+                              nullptr);
 }
 
 LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
     PlatformDepth depth;
-    return OpenKeyFor("RegOpenKeyExA", hKey, FromNarrow(lpSubKey), samDesired, phkResult);
+    return OpenOrCreateKeyFor("RegOpenKeyExA", hKey, FromNarrow(lpSubKey), false, 0, samDesired, phkResult,
+                              nullptr);
 }
 
 LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD dwOptions, REGSAM samDesired,
                                const SECURITY_ATTRIBUTES*, PHKEY phkResult, LPDWORD lpdwDisposition) {
     PlatformDepth depth;
-    return CreateKeyFor("RegCreateKeyExW", hKey, FromWide(lpSubKey), dwOptions, samDesired, phkResult,
-                        lpdwDisposition);
+    return OpenOrCreateKeyFor("RegCreateKeyExW", hKey, FromWide(lpSubKey), true, dwOptions, samDesired,
+                              phkResult, lpdwDisposition);
 }
 
 LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD dwOptions, REGSAM samDesired,
                                const SECURITY_ATTRIBUTES*, PHKEY phkResult, LPDWORD lpdwDisposition) {
     PlatformDepth depth;
-    return CreateKeyFor("RegCreateKeyExA", hKey, FromNarrow(lpSubKey), dwOptions, samDesired, phkResult,
-                        lpdwDisposition);
+    return OpenOrCreateKeyFor("RegCreateKeyExA", hKey, FromNarrow(lpSubKey), true, dwOptions, samDesired,
+                              phkResult, lpdwDisposition);
 }
 
 LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
