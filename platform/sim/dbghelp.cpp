@@ -241,6 +241,17 @@ BOOL Fail(DWORD error) {
     return FALSE;
 }
 
+// The start of every call on a symbol handler: the injected failure, then the handler of the process
+// handle. Whether it was found; if not, *error holds the error to report.
+bool HandlerOfCall(const PlatformCall& call, HANDLE process, SymbolHandler** handler, DWORD* error) {
+    if (call.Fails(error)) {
+        return false;
+    }
+    *handler = HandlerFor(process);
+    *error = *handler != nullptr ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    return *handler != nullptr;
+}
+
 } // namespace
 
 DWORD WINAPI SymGetOptions() {
@@ -294,13 +305,10 @@ BOOL WINAPI SymCleanup(HANDLE hProcess) {
 
 BOOL WINAPI SymFromAddr(HANDLE hProcess, DWORD64 Address, PDWORD64 Displacement, PSYMBOL_INFO Symbol) {
     PlatformCall call("SymFromAddr");
-    DWORD injected = 0;
-    if (call.Fails(&injected)) {
-        return Fail(injected);
-    }
-    SymbolHandler* handler = HandlerFor(hProcess);
-    if (handler == nullptr) {
-        return Fail(ERROR_INVALID_HANDLE);
+    SymbolHandler* handler = nullptr;
+    DWORD error = 0;
+    if (!HandlerOfCall(call, hProcess, &handler, &error)) {
+        return Fail(error);
     }
     if (Symbol == nullptr || Symbol->SizeOfStruct != sizeof(SYMBOL_INFO)) {
         return Fail(ERROR_INVALID_PARAMETER);
@@ -325,13 +333,10 @@ BOOL WINAPI SymFromAddr(HANDLE hProcess, DWORD64 Address, PDWORD64 Displacement,
 BOOL WINAPI SymGetLineFromAddr64(HANDLE hProcess, DWORD64 qwAddr, PDWORD pdwDisplacement,
                                  PIMAGEHLP_LINE64 Line64) {
     PlatformCall call("SymGetLineFromAddr64");
-    DWORD injected = 0;
-    if (call.Fails(&injected)) {
-        return Fail(injected);
-    }
-    SymbolHandler* handler = HandlerFor(hProcess);
-    if (handler == nullptr) {
-        return Fail(ERROR_INVALID_HANDLE);
+    SymbolHandler* handler = nullptr;
+    DWORD error = 0;
+    if (!HandlerOfCall(call, hProcess, &handler, &error)) {
+        return Fail(error);
     }
     if (Line64 == nullptr || Line64->SizeOfStruct != sizeof(IMAGEHLP_LINE64)) {
         return Fail(ERROR_INVALID_PARAMETER);
@@ -371,13 +376,10 @@ BOOL WINAPI SymGetLineFromAddr64(HANDLE hProcess, DWORD64 qwAddr, PDWORD pdwDisp
 
 BOOL WINAPI SymGetSearchPath(HANDLE hProcess, PSTR SearchPath, DWORD SearchPathLength) {
     PlatformCall call("SymGetSearchPath");
-    DWORD injected = 0;
-    if (call.Fails(&injected)) {
-        return Fail(injected);
-    }
-    SymbolHandler* handler = HandlerFor(hProcess);
-    if (handler == nullptr) {
-        return Fail(ERROR_INVALID_HANDLE);
+    SymbolHandler* handler = nullptr;
+    DWORD error = 0;
+    if (!HandlerOfCall(call, hProcess, &handler, &error)) {
+        return Fail(error);
     }
     if (SearchPathLength == 0) {
         return TRUE;
@@ -394,13 +396,10 @@ BOOL WINAPI SymGetSearchPath(HANDLE hProcess, PSTR SearchPath, DWORD SearchPathL
 
 BOOL WINAPI SymSetSearchPath(HANDLE hProcess, PCSTR SearchPath) {
     PlatformCall call("SymSetSearchPath");
-    DWORD injected = 0;
-    if (call.Fails(&injected)) {
-        return Fail(injected);
-    }
-    SymbolHandler* handler = HandlerFor(hProcess);
-    if (handler == nullptr) {
-        return Fail(ERROR_INVALID_HANDLE);
+    SymbolHandler* handler = nullptr;
+    DWORD error = 0;
+    if (!HandlerOfCall(call, hProcess, &handler, &error)) {
+        return Fail(error);
     }
     handler->searchPath = SearchPath != nullptr ? SimString(SearchPath) : DefaultSearchPath();
     return TRUE;
