@@ -69,16 +69,8 @@ HMODULE ExecutableModule() {
     return GetModuleHandleW(nullptr);
 }
 
-class DbgHelp : public SimulatedWorld {
+class DbgHelp : public SimulatedModulesWorld {
   protected:
-    void SetUp() override {
-        SimulatedWorld::SetUp();
-        winsim::ResetModulesAndSymbols();
-    }
-    void TearDown() override {
-        winsim::ResetModulesAndSymbols();
-        SimulatedWorld::TearDown();
-    }
     // A symbol handler that has invaded this process, with line information.
     HANDLE InvadedProcess() {
         SymSetOptions(SymGetOptions() | SYMOPT_LOAD_LINES);

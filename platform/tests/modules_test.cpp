@@ -10,17 +10,7 @@
 
 namespace {
 
-class ModulesTest : public SimulatedWorld {
-  protected:
-    void SetUp() override {
-        SimulatedWorld::SetUp();
-        winsim::ResetModulesAndSymbols();
-    }
-    void TearDown() override {
-        winsim::ResetModulesAndSymbols();
-        SimulatedWorld::TearDown();
-    }
-};
+class ModulesTest : public SimulatedModulesWorld {};
 
 HMODULE ModuleOfAddress(const void* address) {
     HMODULE module = nullptr;

@@ -16,6 +16,20 @@ class SimulatedWorld : public ::testing::Test {
     void TearDown() override { winsim::Reset(); }
 };
 
+// For tests of module handles and symbol handlers: these are not part of winsim::Reset's world, so they
+// are forgotten here as well.
+class SimulatedModulesWorld : public SimulatedWorld {
+  protected:
+    void SetUp() override {
+        SimulatedWorld::SetUp();
+        winsim::ResetModulesAndSymbols();
+    }
+    void TearDown() override {
+        winsim::ResetModulesAndSymbols();
+        SimulatedWorld::TearDown();
+    }
+};
+
 inline std::string Utf8(const std::u16string& text) {
     return winsim::ToUtf8(text);
 }
