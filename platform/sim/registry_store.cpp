@@ -130,6 +130,38 @@ void MarkDeleted(RegKey& key) {
     }
 }
 
+// A new, empty subkey `name` of `parent`, in `parent`'s tree.
+std::shared_ptr<RegKey> AddSubkey(RegKey& parent, const SimWString& name) {
+    std::shared_ptr<RegKey> child = MakeShared<RegKey>();
+    child->name = name;
+    child->parent = &parent;
+    child->root = parent.root;
+    parent.subkeys[Folded(name)] = child;
+    return child;
+}
+
+// Follows `path` down from the key of `root`. A missing key on the way ends the walk with null, or is
+// created when `create` is set; an unknown root or an invalid path gives null.
+std::shared_ptr<RegKey> WalkToKey(HKEY root, const SimWString& path, bool create) {
+    std::shared_ptr<RegKey> key = RootKey(root);
+    SimVector<SimWString> names;
+    if (!key || SplitPath(path, &names) != ERROR_SUCCESS) {
+        return nullptr;
+    }
+    for (const SimWString& name : names) {
+        auto found = key->subkeys.find(Folded(name));
+        if (found != key->subkeys.end()) {
+            key = found->second;
+            continue;
+        }
+        if (!create) {
+            return nullptr;
+        }
+        key = AddSubkey(*key, name);
+    }
+    return key;
+}
+
 } // namespace
 
 LSTATUS ResolveKeyHandle(HKEY handle, std::shared_ptr<RegKey>* key, REGSAM* granted) {
@@ -190,13 +222,8 @@ LSTATUS OpenOrCreateKey(HKEY parent, const SimWString& subkey, REGSAM access, bo
         if ((AllowedAccess(FullPath(*key)) & KEY_CREATE_SUB_KEY) == 0) {
             return ERROR_ACCESS_DENIED;
         }
-        auto child = MakeShared<RegKey>();
-        child->name = name;
-        child->parent = key.get();
-        child->root = key->root;
-        child->isVolatile = (options & REG_OPTION_VOLATILE) != 0;
-        key->subkeys[Folded(name)] = child;
-        key = child;
+        key = AddSubkey(*key, name);
+        key->isVolatile = (options & REG_OPTION_VOLATILE) != 0;
         createdAny = true;
     }
     *result = NewHandle(key, requested);
@@ -246,38 +273,11 @@ bool RemoveValue(RegKey& key, const SimWString& name) {
 }
 
 std::shared_ptr<RegKey> FindKey(HKEY root, const SimWString& path) {
-    std::shared_ptr<RegKey> key = RootKey(root);
-    SimVector<SimWString> names;
-    if (!key || SplitPath(path, &names) != ERROR_SUCCESS) {
-        return nullptr;
-    }
-    for (const SimWString& name : names) {
-        auto found = key->subkeys.find(Folded(name));
-        if (found == key->subkeys.end()) {
-            return nullptr;
-        }
-        key = found->second;
-    }
-    return key;
+    return WalkToKey(root, path, false);
 }
 
 std::shared_ptr<RegKey> EnsureKey(HKEY root, const SimWString& path) {
-    std::shared_ptr<RegKey> key = RootKey(root);
-    SimVector<SimWString> names;
-    if (!key || SplitPath(path, &names) != ERROR_SUCCESS) {
-        return nullptr;
-    }
-    for (const SimWString& name : names) {
-        std::shared_ptr<RegKey>& child = key->subkeys[Folded(name)];
-        if (!child) {
-            child = MakeShared<RegKey>();
-            child->name = name;
-            child->parent = key.get();
-            child->root = key->root;
-        }
-        key = child;
-    }
-    return key;
+    return WalkToKey(root, path, true);
 }
 
 void DeleteKey(RegKey& key) {
