@@ -43,16 +43,25 @@ LSTATUS KeyWithRight(HKEY hKey, REGSAM right, std::shared_ptr<RegKey>* key) {
     return (granted & right) == right ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 
+// The start of the value writes: the injected failure, then the key of a handle that grants `right`.
+// Whether the key was found; if not, *status holds the status to return.
+bool KeyOfCall(const PlatformCall& call, HKEY hKey, REGSAM right, std::shared_ptr<RegKey>* key,
+               LSTATUS* status) {
+    DWORD injected = 0;
+    if (call.Fails(&injected)) {
+        *status = static_cast<LSTATUS>(injected);
+        return false;
+    }
+    *status = KeyWithRight(hKey, right, key);
+    return *status == ERROR_SUCCESS;
+}
+
 LSTATUS SetValueFor(const char* function, HKEY hKey, const SimWString& name, DWORD dwType, const BYTE* lpData,
                     DWORD cbData, bool narrowData) {
     PlatformCall call(function);
-    DWORD injected = 0;
-    if (call.Fails(&injected)) {
-        return static_cast<LSTATUS>(injected);
-    }
     std::shared_ptr<RegKey> key;
-    LSTATUS status = KeyWithRight(hKey, KEY_SET_VALUE, &key);
-    if (status != ERROR_SUCCESS) {
+    LSTATUS status = ERROR_SUCCESS;
+    if (!KeyOfCall(call, hKey, KEY_SET_VALUE, &key, &status)) {
         return status;
     }
     if (lpData == nullptr && cbData != 0) {
@@ -155,13 +164,9 @@ LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
     PlatformDepth depth;
     SimWString name = FromWide(lpValueName);
     PlatformCall call("RegDeleteValueW");
-    DWORD injected = 0;
-    if (call.Fails(&injected)) {
-        return static_cast<LSTATUS>(injected);
-    }
     std::shared_ptr<RegKey> key;
-    LSTATUS status = KeyWithRight(hKey, KEY_SET_VALUE, &key);
-    if (status != ERROR_SUCCESS) {
+    LSTATUS status = ERROR_SUCCESS;
+    if (!KeyOfCall(call, hKey, KEY_SET_VALUE, &key, &status)) {
         return status;
     }
     return RemoveValue(*key, name) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
