@@ -28,31 +28,33 @@ inline void beginArea(const char* name) {
     tally().area = name;
 }
 
+// One line "<file>:<line>: [<area>] <outcome>: <message>", flushed at once so that it survives a crash.
+inline void printOutcome(const char* file, int line, const char* outcome, const char* format, va_list args) {
+    std::fprintf(stdout, "%s:%d: [%s] %s: ", file, line, tally().area, outcome);
+    std::vfprintf(stdout, format, args);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
 inline bool check(bool holds, const char* file, int line, const char* format, ...) {
     if (holds) {
         ++tally().passed;
         return true;
     }
     ++tally().failed;
-    std::fprintf(stdout, "%s:%d: [%s] check failed: ", file, line, tally().area);
     va_list args;
     va_start(args, format);
-    std::vfprintf(stdout, format, args);
+    printOutcome(file, line, "check failed", format, args);
     va_end(args);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
     return false;
 }
 
 inline void skip(const char* file, int line, const char* format, ...) {
     ++tally().skipped;
-    std::fprintf(stdout, "%s:%d: [%s] skipped: ", file, line, tally().area);
     va_list args;
     va_start(args, format);
-    std::vfprintf(stdout, format, args);
+    printOutcome(file, line, "skipped", format, args);
     va_end(args);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
 }
 
 // Prints the closing line and gives the program's exit code: 0 only when no check failed and at least
