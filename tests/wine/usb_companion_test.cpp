@@ -28,14 +28,23 @@ void ResetWithPort(TestDevice& printer, const wchar_t* port) {
     printer.SetHardwareText(kPortNameValue, port);
 }
 
-void test_interface_key_receives_port(const CoInstallerModule& coinstaller, TestDevice& printer) {
-    CHECK_AREA("PortName goes into the key of the companion's present interface");
-    TestDevice companion(L"VraCompanionA", L"Companion A", kOtherDevicesSetupClass);
+// Registers the companion and makes its default interface present: a failed check when it cannot be
+// registered, a skip when the interface cannot be made present on this system.
+bool MakeCompanionPresent(TestDevice& companion) {
     if (!CHECK(companion.IsRegistered(), "cannot register the companion: %s", companion.Failure().c_str())) {
-        return;
+        return false;
     }
     if (!companion.ExposeInterface(kDefaultCompanionInterface)) {
         SKIP("the companion interface cannot be made present here: %s", companion.Failure().c_str());
+        return false;
+    }
+    return true;
+}
+
+void test_interface_key_receives_port(const CoInstallerModule& coinstaller, TestDevice& printer) {
+    CHECK_AREA("PortName goes into the key of the companion's present interface");
+    TestDevice companion(L"VraCompanionA", L"Companion A", kOtherDevicesSetupClass);
+    if (!MakeCompanionPresent(companion)) {
         return;
     }
     ResetWithPort(printer, kUsbPort);
@@ -56,11 +65,7 @@ void test_interface_key_receives_port(const CoInstallerModule& coinstaller, Test
 void test_identifier_case_counts(const CoInstallerModule& coinstaller, TestDevice& printer) {
     CHECK_AREA("BulkInstanceID that differs only in letter case does not match");
     TestDevice fresh(L"VraCompanionD", L"Companion D", kOtherDevicesSetupClass);
-    if (!CHECK(fresh.IsRegistered(), "cannot register the companion: %s", fresh.Failure().c_str())) {
-        return;
-    }
-    if (!fresh.ExposeInterface(kDefaultCompanionInterface)) {
-        SKIP("the companion interface cannot be made present here: %s", fresh.Failure().c_str());
+    if (!MakeCompanionPresent(fresh)) {
         return;
     }
     std::wstring lowered = fresh.InstanceId();
