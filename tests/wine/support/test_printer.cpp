@@ -20,15 +20,35 @@ std::string Describe(const char* step, DWORD error) {
     return message;
 }
 
-bool DriverInstalled(const wchar_t* driverName) {
+// The spooler's two-call protocol: `call(buffer, size, &needed)` is made once for the size and once more
+// with a buffer of that size. Empty when the size is 0 or the second call fails; the last error is then
+// that of the call that ended it.
+template <class SpoolerCall> std::vector<BYTE> ReadSized(SpoolerCall call) {
     DWORD needed = 0;
-    DWORD count = 0;
-    EnumPrinterDriversW(nullptr, nullptr, 1, nullptr, 0, &needed, &count);
+    call(nullptr, 0, &needed);
     if (needed == 0) {
-        return false;
+        return std::vector<BYTE>();
     }
     std::vector<BYTE> buffer(needed);
-    if (!EnumPrinterDriversW(nullptr, nullptr, 1, buffer.data(), needed, &needed, &count)) {
+    if (!call(buffer.data(), needed, &needed)) {
+        return std::vector<BYTE>();
+    }
+    return buffer;
+}
+
+// The level 4 record of an open printer; empty when it cannot be read.
+std::vector<BYTE> PrinterRecord4(HANDLE printer) {
+    return ReadSized([printer](BYTE* buffer, DWORD size, DWORD* needed) {
+        return GetPrinterW(printer, 4, buffer, size, needed);
+    });
+}
+
+bool DriverInstalled(const wchar_t* driverName) {
+    DWORD count = 0;
+    const std::vector<BYTE> buffer = ReadSized([&count](BYTE* data, DWORD size, DWORD* needed) {
+        return EnumPrinterDriversW(nullptr, nullptr, 1, data, size, needed, &count);
+    });
+    if (buffer.empty()) {
         return false;
     }
     const auto* drivers = reinterpret_cast<const DRIVER_INFO_1W*>(buffer.data());
@@ -118,13 +138,8 @@ TestPrinter::~TestPrinter() {
 }
 
 std::wstring TestPrinter::CurrentName() const {
-    DWORD needed = 0;
-    GetPrinterW(handle, 4, nullptr, 0, &needed);
-    if (needed == 0) {
-        return std::wstring();
-    }
-    std::vector<BYTE> buffer(needed);
-    if (!GetPrinterW(handle, 4, buffer.data(), needed, &needed)) {
+    const std::vector<BYTE> buffer = PrinterRecord4(handle);
+    if (buffer.empty()) {
         return std::wstring();
     }
     const auto* info = reinterpret_cast<const PRINTER_INFO_4W*>(buffer.data());
@@ -141,14 +156,11 @@ DWORD TestPrinter::SetDataText(const wchar_t* valueName, const wchar_t* text) co
 
 std::vector<std::wstring> LocalPrinterNames() {
     std::vector<std::wstring> names;
-    DWORD needed = 0;
     DWORD count = 0;
-    EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 4, nullptr, 0, &needed, &count);
-    if (needed == 0) {
-        return names;
-    }
-    std::vector<BYTE> buffer(needed);
-    if (!EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 4, buffer.data(), needed, &needed, &count)) {
+    const std::vector<BYTE> buffer = ReadSized([&count](BYTE* data, DWORD size, DWORD* needed) {
+        return EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 4, data, size, needed, &count);
+    });
+    if (buffer.empty()) {
         return names;
     }
     const auto* printers = reinterpret_cast<const PRINTER_INFO_4W*>(buffer.data());
@@ -180,11 +192,9 @@ bool SpoolerRenamesAtLevel4(const TestPrinter& printer, DWORD* error) {
         *error = GetLastError();
         return false;
     }
-    DWORD needed = 0;
-    GetPrinterW(handle, 4, nullptr, 0, &needed);
-    std::vector<BYTE> buffer(needed ? needed : 1);
+    std::vector<BYTE> buffer = PrinterRecord4(handle);
     bool accepted = false;
-    if (needed != 0 && GetPrinterW(handle, 4, buffer.data(), needed, &needed)) {
+    if (!buffer.empty()) {
         SetLastError(ERROR_SUCCESS);
         accepted = SetPrinterW(handle, 4, buffer.data(), 0) != FALSE;
         *error = accepted ? ERROR_SUCCESS : GetLastError();
