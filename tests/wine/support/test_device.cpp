@@ -15,8 +15,9 @@ std::wstring GuidText(const GUID& guid) {
     return text;
 }
 
-// The device path of an interface ("\\?\root#...#{guid}").
-std::wstring InterfacePath(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* data) {
+// The device path of an interface ("\\?\root#...#{guid}"), empty when it cannot be read; `owner` (may be
+// null) receives the element of the device that exposes it.
+std::wstring InterfacePath(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* data, SP_DEVINFO_DATA* owner = nullptr) {
     DWORD required = 0;
     SetupDiGetDeviceInterfaceDetailW(set, data, nullptr, 0, &required, nullptr);
     if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) {
@@ -25,7 +26,7 @@ std::wstring InterfacePath(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* data) {
     std::vector<BYTE> buffer(required);
     auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-    if (!SetupDiGetDeviceInterfaceDetailW(set, data, detail, required, nullptr, nullptr)) {
+    if (!SetupDiGetDeviceInterfaceDetailW(set, data, detail, required, nullptr, owner)) {
         return std::wstring();
     }
     return detail->DevicePath;
@@ -192,16 +193,7 @@ int PresentInterfaceIndex(const GUID& interfaceClass, const std::wstring& instan
          found < 0 && SetupDiEnumDeviceInterfaces(list, nullptr, &interfaceClass, index, &data); ++index) {
         SP_DEVINFO_DATA owner = {};
         owner.cbSize = sizeof(owner);
-        DWORD required = 0;
-        SetupDiGetDeviceInterfaceDetailW(list, &data, nullptr, 0, &required, nullptr);
-        std::vector<BYTE> buffer(required > sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)
-                                     ? required
-                                     : sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W));
-        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
-        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-        if (SetupDiGetDeviceInterfaceDetailW(list, &data, detail, static_cast<DWORD>(buffer.size()), nullptr,
-                                             &owner) &&
-            InstanceIdOf(list, &owner) == instanceId) {
+        if (!InterfacePath(list, &data, &owner).empty() && InstanceIdOf(list, &owner) == instanceId) {
             found = static_cast<int>(index);
         }
     }
