@@ -36,11 +36,12 @@ void CreateKey(HKEY root, const std::u16string& path);
 bool KeyExists(HKEY root, const std::u16string& path);
 void DeleteKeyTree(HKEY root, const std::u16string& path);
 // Creates the key when missing.
-void SetValue(HKEY root, const std::u16string& path, const std::u16string& name, DWORD type, const Bytes& data);
+void SetValue(HKEY root, const std::u16string& path, const std::u16string& name, DWORD type,
+              const Bytes& data);
 void SetDwordValue(HKEY root, const std::u16string& path, const std::u16string& name, DWORD value);
 // Stores the text with its terminating NUL, as REG_SZ unless another type is given.
-void SetStringValue(HKEY root, const std::u16string& path, const std::u16string& name, const std::u16string& text,
-                    DWORD type = 1 /* REG_SZ */);
+void SetStringValue(HKEY root, const std::u16string& path, const std::u16string& name,
+                    const std::u16string& text, DWORD type = 1 /* REG_SZ */);
 bool GetValue(HKEY root, const std::u16string& path, const std::u16string& name, DWORD* type, Bytes* data);
 bool ValueExists(HKEY root, const std::u16string& path, const std::u16string& name);
 // Decodes REG_SZ-like data up to its first NUL; nullopt-like empty result and false when absent.
@@ -58,13 +59,14 @@ std::vector<std::u16string> OpenedKeyLog();
 // of setting it to 0 as Windows does. Reset restores the Windows behaviour.
 void KeepLastErrorOnSuccess(bool keep);
 struct DeviceProperty {
-    DWORD property;  // SPDRP_*
-    DWORD type;      // REG_*
+    DWORD property; // SPDRP_*
+    DWORD type;     // REG_*
     Bytes data;
 };
 // Adds a device node, or changes whether a known one is present. Instance ids compare without regard to
 // letter case; the functions below add a device they do not know yet. Its hardware key
-// "System\CurrentControlSet\Enum\<id>\Device Parameters" is an ordinary HKLM key that tests seed with SetValue.
+// "System\CurrentControlSet\Enum\<id>\Device Parameters" is an ordinary HKLM key that tests seed with
+// SetValue.
 void AddDevice(const std::u16string& instanceId, bool present = true);
 void SetDeviceProperty(const std::u16string& instanceId, DWORD property, DWORD type, const Bytes& data);
 void SetDeviceStringProperty(const std::u16string& instanceId, DWORD property, const std::u16string& text);
@@ -84,7 +86,8 @@ void AddPrinter(const std::u16string& name, const std::u16string& driver, const 
 bool PrinterExists(const std::u16string& name);
 std::vector<std::u16string> PrinterNames();
 // The printer must exist (any letter case); value names compare without regard to letter case.
-void SetPrinterData(const std::u16string& printer, const std::u16string& valueName, DWORD type, const Bytes& data);
+void SetPrinterData(const std::u16string& printer, const std::u16string& valueName, DWORD type,
+                    const Bytes& data);
 void SetPrinterStringData(const std::u16string& printer, const std::u16string& valueName,
                           const std::u16string& text);
 // Removes a printer while handles to it may be open: later calls on those handles fail with
@@ -106,7 +109,7 @@ Bytes DwordBytes(DWORD value);
 std::u16string FromUtf8(const std::string& text);
 std::string ToUtf8(const std::u16string& text);
 
-}  // namespace winsim
+} // namespace winsim
 
 #include "sim_control_memory.h"
 #include "sim_control_modules.h"

@@ -17,7 +17,7 @@ std::map<ULONG_PTR, std::unique_ptr<KernelObject>>& Table() {
 // Kernel handles are multiples of 4 on Windows; start well away from null and the pseudo handles.
 ULONG_PTR nextHandle = 0x1000;
 
-}  // namespace
+} // namespace
 
 HANDLE NewHandle(KernelObject* object) {
     std::lock_guard<std::mutex> guard(tableLock);
@@ -52,7 +52,7 @@ size_t OpenKernelHandleCount() {
     return Table().size();
 }
 
-}  // namespace winsim_detail
+} // namespace winsim_detail
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
     if (!winsim_detail::CloseKernelHandle(hObject)) {

@@ -19,4 +19,4 @@ KernelObject* LookupHandle(HANDLE handle);
 bool CloseKernelHandle(HANDLE handle);
 size_t OpenKernelHandleCount();
 
-}  // namespace winsim_detail
+} // namespace winsim_detail

@@ -70,11 +70,13 @@ typedef COINSTALLER_CONTEXT_DATA* PCOINSTALLER_CONTEXT_DATA;
 // RequiredSize counts characters including the terminating NUL; a too small buffer fails with
 // ERROR_INSUFFICIENT_BUFFER after reporting the size.
 BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
-                                        PWSTR DeviceInstanceId, DWORD DeviceInstanceIdSize, PDWORD RequiredSize);
+                                        PWSTR DeviceInstanceId, DWORD DeviceInstanceIdSize,
+                                        PDWORD RequiredSize);
 // Sizes in bytes; a missing property fails with ERROR_INVALID_DATA.
 BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
-                                              DWORD Property, PDWORD PropertyRegDataType, PBYTE PropertyBuffer,
-                                              DWORD PropertyBufferSize, PDWORD RequiredSize);
+                                              DWORD Property, PDWORD PropertyRegDataType,
+                                              PBYTE PropertyBuffer, DWORD PropertyBufferSize,
+                                              PDWORD RequiredSize);
 // With DIGCF_DEVICEINTERFACE: the devices exposing interfaces of ClassGuid (present ones only with
 // DIGCF_PRESENT). INVALID_HANDLE_VALUE on failure.
 HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* ClassGuid, PCWSTR Enumerator, HWND hwndParent, DWORD Flags);
