@@ -55,7 +55,8 @@ TEST_F(KernelMemoryTest, FreeingWhatTheHeapDidNotHandOutEndsTheProcess) {
             HeapFree(GetProcessHeap(), 0, block);
             HeapFree(GetProcessHeap(), 0, block);
         },
-        "freed already");
+        // A sanitized build finds the second release itself, before the heap can tell it.
+        "freed already|heap-use-after-free");
 }
 
 TEST_F(KernelMemoryTest, CommittedNoAccessPagesFaultOnAccess) {
