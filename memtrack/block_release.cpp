@@ -1,6 +1,6 @@
 #include "memtrack/block_release.h"
 
-#include "memtrack/debugger_trap.h"
+#include "memtrack/fault_notice.h"
 #include "memtrack/in_use_dump.h"
 #include "memtrack/track_config.h"
 #include "platform/platform.h"
@@ -24,7 +24,7 @@ bool freeBlockMemory(const OVMemHdr* header) {
         }
         return true;
     default:
-        breakIntoDebugger();
+        reportUnknownSource(header->userPtr, header->source);
         return false;
     }
 }

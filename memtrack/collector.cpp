@@ -1,17 +1,74 @@
-// The collector's lifetime. Setting up tracking (list lock, symbol resolver, module path) and the final
-// report at unload join the constructor and destructor with the parts they use.
+// The collector's set-up of tracking. The final report at unload is in final_report.cpp.
 #include "memtrack/collector.h"
 
+#include "memtrack/live_list.h"
+#include "memtrack/module_names.h"
+#include "memtrack/symbol_resolver.h"
 #include "memtrack/track_config.h"
+#include "platform/platform.h"
+#include "platform/portability.h"
+
+#include <cstring>
 
 OVMemCollector* moduleCollector = nullptr;
 CDbgHelp* symbolResolver = nullptr;
 
-OVMemCollector::OVMemCollector() {
-    isTrackingOn();
-    moduleCollector = this;
+namespace {
+
+void setUpSymbolResolver() {
+    if (symbolResolver != nullptr) {
+        return;
+    }
+    symbolResolver = new CDbgHelp;
+    if (symbolResolver == nullptr) {
+        return;
+    }
+    if (!symbolResolver->initialize()) {
+        delete symbolResolver;
+        symbolResolver = nullptr;
+        return;
+    }
+    if (readAppendSymbolServerPath() && symbolProcess != nullptr) {
+        // Without the server the symbols of the local search path still serve.
+        symbolResolver->appendSymbolServerPath();
+    }
 }
 
-OVMemCollector::~OVMemCollector() {
-    moduleCollector = nullptr;
+} // namespace
+
+bool readAppendSymbolServerPath() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, W("SOFTWARE\\Orvale\\DIZadaridi"), 0, KEY_READ, &key) !=
+            ERROR_SUCCESS ||
+        key == nullptr) {
+        return false;
+    }
+    // Four bytes whatever the value's type: a longer value fails the query and counts as off.
+    DWORD value = 0;
+    DWORD valueLength = sizeof value;
+    bool append = RegQueryValueExW(key, W("AppendTRVSymbolServerPath"), nullptr, nullptr,
+                                   reinterpret_cast<LPBYTE>(&value), &valueLength) == ERROR_SUCCESS &&
+                  value != 0;
+    RegCloseKey(key);
+    return append;
+}
+
+OVMemCollector::OVMemCollector() {
+    bool tracking = isTrackingOn();
+    if (tracking) {
+        // A lock that the in-use dump set up before this collector existed serves as it is.
+        ensureCollectorLock();
+    }
+    // The list is guarded from here on. Where these operators serve the whole process (a test program
+    // linked with them) the platform code below allocates and releases through them, and those releases
+    // are no releases after a teardown.
+    collectorTornDown.store(false);
+    teardownBannerPending.store(false);
+    if (tracking) {
+        setUpSymbolResolver();
+        std::memset(collectorModulePath, 0, sizeof collectorModulePath);
+        // Without it the log files cannot be named, and records that would create them are dropped.
+        captureCollectorModuleName();
+    }
+    moduleCollector = this;
 }

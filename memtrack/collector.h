@@ -1,15 +1,21 @@
 // The collector: the object whose lifetime brackets the tracker's work in one loaded copy of the module.
-// It is constructed by the first allocation or release (hook_selection.cpp) and destroyed when the module
-// is unloaded. It holds nothing but its virtual-table pointer: what it sets up is module-wide state.
+// It is constructed by the first allocation or release (hook_selection.cpp), before any of the module's
+// static objects that allocate has registered its destruction, and destroyed when the module is unloaded,
+// after them. Its destructor is the final report. It holds nothing but its virtual-table pointer: what it
+// sets up is module-wide state.
 #pragma once
 
 class CDbgHelp;
 
 class OVMemCollector {
   public:
-    // Registers this object as the module's collector.
+    // With tracking on: sets up collectorLock, the symbol resolver and this module's path. Always: clears
+    // collectorTornDown and teardownBannerPending and registers this object as the module's collector.
     OVMemCollector();
-    // Unregisters it.
+    // With tracking on: the final report on the debugger output, a "MemoryLeak" record for every block
+    // still live, and the release of what the tracker held; the log files stay open while blocks are live,
+    // for the releases that still arrive. Then, if the lock was set up, deletes it and marks the tracker
+    // torn down. Always: unregisters this object.
     virtual ~OVMemCollector();
     OVMemCollector(const OVMemCollector&) = delete;
     OVMemCollector& operator=(const OVMemCollector&) = delete;
@@ -19,3 +25,6 @@ class OVMemCollector {
 extern OVMemCollector* moduleCollector;
 // The one symbol resolver, or none (tracking off, or it could not be set up).
 extern CDbgHelp* symbolResolver;
+
+// True when the machine-wide switch "AppendTRVSymbolServerPath" holds a non-zero value.
+bool readAppendSymbolServerPath();

@@ -1,6 +1,10 @@
-// The in-use dump: stops in the debugger so that a developer sees what was live when an allocation
+// The in-use dump: lists every live block on the debugger output, one "MemoryInUse" record each, and a
+// summary line with their count and total size, so that a developer sees what was live when an allocation
 // failed for the first time, when an allocation reached breakOnAllocId, or when pages could not be
-// released.
+// released. It stops in the debugger first when one is attached. Nothing goes to the log files.
+//
+// It takes collectorLock (setting it up if needed, also after the collector's teardown) and then the
+// record writer lock for its whole walk: never call it while holding either.
 #pragma once
 
 void dumpInUse();

@@ -1,20 +1,57 @@
-// The tracked pair. Each operation uses one allocator object of the class that trackMode calls for.
-// Still to join: the live-block list, the guard check and the reports of releases after teardown.
+// The tracked pair. Each operation uses one allocator object of the class that trackMode calls for; a
+// block joins the live list when it is made and leaves it when it is released, its guard zones are checked
+// then, and releases that arrive after the collector's teardown are reported one by one.
 #include "memtrack/allocator_functions.h"
 
 #include "memtrack/block_release.h"
-#include "memtrack/debugger_trap.h"
+#include "memtrack/debug_text.h"
+#include "memtrack/fault_notice.h"
+#include "memtrack/guard_check.h"
 #include "memtrack/in_use_dump.h"
+#include "memtrack/leak_log.h"
+#include "memtrack/live_list.h"
+#include "memtrack/record_writer_lock.h"
 #include "memtrack/track_config.h"
 #include "memtrack/tracked_block.h"
 
 namespace {
+
+const char bannerRule[] = "****!!!!****!!!!****!!!!****";
+
+// True while this thread writes the reports of a release. Where these operators serve the whole process
+// (a test program linked with them), the platform calls of the record writer release memory through them
+// too; such a release is freed without reports of its own, which would write records without end.
+thread_local bool reportingOnThisThread = false;
 
 OVMemBlock* newBlockAllocator() {
     if (trackMode == TrackModePageGuarded) {
         return new OVMemBlockVirtualAlloc;
     }
     return new OVMemBlock;
+}
+
+void writeBanner(const char* title) {
+    writeDebugString("\r\n");
+    writeDebugString(bannerRule);
+    writeDebugString(title);
+    writeDebugString(bannerRule);
+    writeDebugString("\r\n");
+}
+
+// A release after the collector's teardown (the module is being unloaded): the block was reported as a
+// leak, so its release is reported too, and the release that empties the list ends the files.
+void reportReleaseAfterTeardown(OVMemHdr* header) {
+    RecordWriterLockHolder writers;
+    if (teardownBannerPending.load()) {
+        writeBanner(" Reporting releases after tear down of OVMemCollector Object ");
+        teardownBannerPending.store(false);
+    }
+    header->release = 1;
+    writeBlockRecord(header, MemoryLeakRecord);
+    if (liveHead == nullptr) {
+        closeLogFiles();
+        writeBanner(" Completed reporting of releases after tear down of OVMemCollector Object ");
+    }
 }
 
 } // namespace
@@ -32,9 +69,11 @@ void* trackedAllocate(uint64_t size, int32_t kind, void* caller, uint32_t* outId
     if (userPtr != nullptr && header != nullptr) {
         header->allocKind = kind;
         *outId = header->id;
+        // Before the block joins the list, so that the dump does not hold the list's lock twice.
         if (header->id == breakOnAllocId) {
             dumpInUse();
         }
+        appendLiveBlock(header);
     }
     delete block;
     return userPtr;
@@ -43,16 +82,29 @@ void* trackedAllocate(uint64_t size, int32_t kind, void* caller, uint32_t* outId
 bool trackedRelease(void** location, int32_t kind) {
     OVMemBlock* block = newBlockAllocator();
     if (block == nullptr) {
-        // Without its allocator object the release is left undone: the block stays allocated.
+        // Without its allocator object the release is left undone: the block stays allocated and listed.
         return false;
     }
     OVMemHdr* header = block->HeaderFromUserPtr(*location);
     if (header == nullptr || header->allocKind != kind) {
         // Not a block of this module, or released with the other form of delete: its memory is not
-        // touched.
-        breakIntoDebugger();
+        // touched, and a block stays on the list to be reported at teardown.
+        if (header == nullptr) {
+            reportForeignRelease(*location);
+        } else {
+            reportMismatchedRelease(*location, header->allocKind, kind);
+        }
         delete block;
         return false;
+    }
+    bool afterTeardown = !unlinkLiveBlock(header);
+    if (!reportingOnThisThread) {
+        reportingOnThisThread = true;
+        if (afterTeardown) {
+            reportReleaseAfterTeardown(header);
+        }
+        checkGuards(header);
+        reportingOnThisThread = false;
     }
     freeBlockMemory(header);
     delete block;

@@ -2,6 +2,8 @@
 #pragma once
 
 #include "memtrack/block_counters.h"
+#include "memtrack/guard_check.h"
+#include "memtrack/live_list.h"
 #include "memtrack/track_config.h"
 #include "platform/sim/sim_control.h"
 #include "platform/platform.h"
@@ -26,6 +28,14 @@ inline void ResetTrackerState() {
     pageSize.store(1);
     heapFailureSeen = 0;
     pageFailureSeen = 0;
+    // A collector is alive: the list is empty and guarded by its lock, and no debugger has been asked for.
+    liveHead = nullptr;
+    liveTail = nullptr;
+    ensureCollectorLock();
+    collectorTornDown = false;
+    teardownBannerPending = false;
+    debuggerChecked = false;
+    debuggerPresent = false;
 }
 
 // The configuration that reading the switches leaves for `mode`.

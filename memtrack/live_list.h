@@ -1,0 +1,40 @@
+// The list of live tracked blocks and the state that says how it is guarded. The list runs through the
+// prev and next fields of the block headers, in allocation order: new blocks join at the tail, any block
+// can leave.
+//
+// While a collector is alive, collectorLock guards liveHead, liveTail and the links of every live header,
+// and is held for appending, unlinking and the in-use dump's walk only, never while memory is obtained or
+// freed or records of a release are written. Before the first collector and after its teardown (the
+// module is being unloaded, on one thread) the list is used without the lock.
+#pragma once
+
+#include "memtrack/mem_header.h"
+#include "platform/platform.h"
+
+#include <atomic>
+
+// First and last live block; both none when the list is empty.
+extern OVMemHdr* volatile liveHead;
+extern OVMemHdr* volatile liveTail;
+
+extern CRITICAL_SECTION collectorLock;
+// collectorLock is initialised and not yet deleted.
+extern std::atomic<bool> collectorLockReady;
+// No collector is alive: true at load, cleared by every collector construction, set again by the teardown
+// of a collector that had set up the lock. While set, the list takes no lock and every release is
+// reported as a release after teardown.
+extern std::atomic<bool> collectorTornDown;
+// The opening banner of the releases after teardown is still to be written.
+extern std::atomic<bool> teardownBannerPending;
+
+// Initialises collectorLock unless it is ready. Threads that need it first at the same time initialise it
+// once.
+void ensureCollectorLock();
+// Deletes collectorLock when it is ready and clears collectorLockReady. True when it was ready.
+bool deleteCollectorLock();
+
+// Appends the header at the tail; under collectorLock unless the collector has been torn down.
+void appendLiveBlock(OVMemHdr* header);
+// Unlinks the header, leaving its own links as they are; under collectorLock unless the collector has been
+// torn down. True when the lock was taken, false for a release after teardown.
+bool unlinkLiveBlock(OVMemHdr* header);

@@ -1,0 +1,100 @@
+// Test-only entry points of the host build "vracoins_lifecycle": the module's objects with these hooks
+// linked first, so that the host's tests can make the loaded module allocate, release and leak through its
+// own operators, and release blocks after the collector's teardown, as the module's own static objects do
+// when they are destroyed at unload. Never part of the shipped module.
+#include "memtrack/block_counters.h"
+#include "memtrack/collector.h"
+#include "memtrack/mem_header.h"
+#include "memtrack/track_config.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+
+namespace {
+
+constexpr size_t keptCapacity = 16;
+
+struct KeptBlock {
+    void* pointer;
+    int kind;
+};
+
+// No dynamic storage: the list must outlive the collector and may not show up among the blocks.
+KeptBlock keptBlocks[keptCapacity];
+size_t keptCount = 0;
+bool exitHandlerBeforeCollector = false;
+
+void releaseBlock(void* pointer, int kind) {
+    if (kind == AllocKindArray) {
+        ::operator delete[](pointer);
+    } else {
+        ::operator delete(pointer);
+    }
+}
+
+// Registered before the module's first allocation registers the collector's destruction, so that it runs
+// after the final report, when the module's code is still mapped.
+void releaseKeptBlocks() {
+    for (size_t i = 0; i < keptCount; ++i) {
+        releaseBlock(keptBlocks[i].pointer, keptBlocks[i].kind);
+    }
+    keptCount = 0;
+}
+
+struct ExitHandlerRegistration {
+    ExitHandlerRegistration() {
+        exitHandlerBeforeCollector = moduleCollector == nullptr && allocCounter == 0;
+        std::atexit(releaseKeptBlocks);
+    }
+};
+
+ExitHandlerRegistration exitHandlerRegistration;
+
+} // namespace
+
+extern "C" {
+
+// A block of `size` bytes through the module's operator new (kind 0) or operator new[] (kind 1); null on
+// failure.
+void* vracoinsTestHook_allocate(size_t size, int kind) {
+    if (kind == AllocKindArray) {
+        return ::operator new[](size, std::nothrow);
+    }
+    return ::operator new(size, std::nothrow);
+}
+
+// Releases through the module's operator delete (kind 0) or operator delete[] (kind 1).
+void vracoinsTestHook_release(void* pointer, int kind) {
+    releaseBlock(pointer, kind);
+}
+
+// Releases the block with the given form when the module is unloaded, after the final report. False when
+// no more blocks can be kept.
+int vracoinsTestHook_releaseAfterUnload(void* pointer, int kind) {
+    if (keptCount == keptCapacity) {
+        return 0;
+    }
+    keptBlocks[keptCount++] = KeptBlock{pointer, kind};
+    return 1;
+}
+
+// True when the releases after unload will run after the final report.
+int vracoinsTestHook_releasesFollowTheReport() {
+    return exitHandlerBeforeCollector ? 1 : 0;
+}
+
+unsigned vracoinsTestHook_allocationCount() {
+    return allocCounter;
+}
+
+int vracoinsTestHook_trackMode() {
+    return trackMode;
+}
+
+void vracoinsTestHook_setBreakOnAllocId(unsigned id) {
+    breakOnAllocId = id;
+}
+
+} // extern "C"
