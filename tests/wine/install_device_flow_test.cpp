@@ -13,10 +13,6 @@ namespace {
 const wchar_t kPrinterEnumerator[] = L"VraFlowPrinter";
 const wchar_t kPrinterDescription[] = L"Alpha 100 Printer";
 
-RegistryValue UserValue(const wchar_t* name) {
-    return ReadValue(HKEY_CURRENT_USER, kPrintSettingsKey, name);
-}
-
 bool CompanionKeysUntouched() {
     return !KeyExists(HKEY_LOCAL_MACHINE, kDefaultCompanionKey) &&
            !KeyExists(HKEY_LOCAL_MACHINE, kAlternateCompanionKey);
@@ -40,7 +36,7 @@ void test_other_requests(const CoInstallerModule& coinstaller, TestDevice& print
     ForgetCoInstallerState();
     WriteDword(HKEY_CURRENT_USER, kPrintSettingsKey, kInstallContextValue, 2);
     const DWORD answer = coinstaller.Call(DIF_SELECTDEVICE, printer.Set(), printer.Element(), true);
-    const RegistryValue context = UserValue(kInstallContextValue);
+    const RegistryValue context = UserSettingsValue(kInstallContextValue);
     CHECK(answer == NO_ERROR, "DIF_SELECTDEVICE with a stored context: expected 0, got %#lx", answer);
     CHECK(context.Exists() && context.AsDword() == 2,
           "DIF_SELECTDEVICE must leave InstallContext = 2 alone: got status %ld, value %lu", context.status,
@@ -56,7 +52,7 @@ void test_pre_pass(const CoInstallerModule& coinstaller, TestDevice& printer) {
     const DWORD answer = coinstaller.PrePass(printer.Set(), printer.Element());
     CHECK(answer == kPostProcessingRequired,
           "expected ERROR_DI_POSTPROCESSING_REQUIRED (0xe0000226), got %#lx", answer);
-    const RegistryValue context = UserValue(kInstallContextValue);
+    const RegistryValue context = UserSettingsValue(kInstallContextValue);
     CHECK(context.Exists(), "expected InstallContext under HKCU, got status %ld", context.status);
     CHECK(context.type == REG_DWORD, "expected InstallContext as REG_DWORD, got %s", TypeName(context.type));
     CHECK(context.data.size() == 4 && context.AsDword() == 2,
@@ -70,7 +66,7 @@ void test_pre_pass(const CoInstallerModule& coinstaller, TestDevice& printer) {
     CHECK_AREA("pre pass overwrites an earlier install context");
     WriteDword(HKEY_CURRENT_USER, kPrintSettingsKey, kInstallContextValue, 3);
     const DWORD again = coinstaller.PrePass(printer.Set(), printer.Element());
-    const RegistryValue replaced = UserValue(kInstallContextValue);
+    const RegistryValue replaced = UserSettingsValue(kInstallContextValue);
     CHECK(again == kPostProcessingRequired, "expected 0xe0000226, got %#lx", again);
     CHECK(replaced.type == REG_DWORD && replaced.AsDword() == 2, "expected REG_DWORD 2, got %s %lu",
           TypeName(replaced.type), replaced.AsDword());
@@ -78,7 +74,7 @@ void test_pre_pass(const CoInstallerModule& coinstaller, TestDevice& printer) {
     CHECK_AREA("pre pass without a device element");
     ForgetCoInstallerState();
     const DWORD bare = coinstaller.PrePass(printer.Set(), nullptr);
-    const RegistryValue bareContext = UserValue(kInstallContextValue);
+    const RegistryValue bareContext = UserSettingsValue(kInstallContextValue);
     CHECK(bare == kPostProcessingRequired, "expected 0xe0000226, got %#lx", bare);
     CHECK(bareContext.Exists() && bareContext.AsDword() == 2,
           "expected InstallContext = 2, got status %ld, %lu", bareContext.status, bareContext.AsDword());
@@ -91,7 +87,7 @@ void test_post_pass(const CoInstallerModule& coinstaller, TestDevice& printer) {
     coinstaller.PrePass(printer.Set(), printer.Element());
     const DWORD answer = coinstaller.PostPass(printer.Set(), printer.Element());
     CHECK(answer == NO_ERROR, "expected 0, got %#lx", answer);
-    const RegistryValue context = UserValue(kInstallContextValue);
+    const RegistryValue context = UserSettingsValue(kInstallContextValue);
     CHECK(context.status == ERROR_FILE_NOT_FOUND,
           "expected InstallContext deleted, got status %ld, value %lu", context.status, context.AsDword());
     CHECK(KeyExists(HKEY_CURRENT_USER, kPrintSettingsKey), "the per-user settings key itself must stay");
@@ -102,7 +98,7 @@ void test_post_pass(const CoInstallerModule& coinstaller, TestDevice& printer) {
     const DWORD failedInstall = ERROR_DI_DO_DEFAULT;
     const DWORD afterFailure =
         coinstaller.Call(DIF_INSTALLDEVICE, printer.Set(), printer.Element(), true, failedInstall, &seen);
-    const RegistryValue cleared = UserValue(kInstallContextValue);
+    const RegistryValue cleared = UserSettingsValue(kInstallContextValue);
     CHECK(afterFailure == NO_ERROR, "expected 0, got %#lx", afterFailure);
     CHECK(cleared.status == ERROR_FILE_NOT_FOUND, "expected InstallContext deleted, got status %ld",
           cleared.status);
@@ -125,15 +121,13 @@ void test_post_pass_keeps_name_without_description(const CoInstallerModule& coin
         CHECK(false, "cannot register a device without description: %s", anonymous.Failure().c_str());
         return;
     }
-    ForgetCoInstallerState();
-    WriteDword(HKEY_CURRENT_USER, kPrintSettingsKey, kInstallContextValue, 2);
-    WriteText(HKEY_CURRENT_USER, kPrintSettingsKey, kOriginalPrinterNameValue, L"Queue Without Description");
+    StorePrePassState(L"Queue Without Description");
     const DWORD answer = coinstaller.PostPass(anonymous.Set(), anonymous.Element());
     CHECK(answer == NO_ERROR, "expected 0, got %#lx", answer);
-    const RegistryValue context = UserValue(kInstallContextValue);
+    const RegistryValue context = UserSettingsValue(kInstallContextValue);
     CHECK(context.status == ERROR_FILE_NOT_FOUND, "expected InstallContext deleted, got status %ld",
           context.status);
-    const RegistryValue name = UserValue(kOriginalPrinterNameValue);
+    const RegistryValue name = UserSettingsValue(kOriginalPrinterNameValue);
     CHECK(name.Exists() && name.AsText() == L"Queue Without Description",
           "expected InstallContextOriginalPrinterName kept, got status %ld, \"%s\"", name.status,
           Narrow(name.AsText()).c_str());
@@ -142,12 +136,14 @@ void test_post_pass_keeps_name_without_description(const CoInstallerModule& coin
     WriteDword(HKEY_CURRENT_USER, kPrintSettingsKey, kInstallContextValue, 2);
     const DWORD bare = coinstaller.PostPass(printer.Set(), nullptr);
     CHECK(bare == NO_ERROR, "expected 0, got %#lx", bare);
-    CHECK(UserValue(kInstallContextValue).status == ERROR_FILE_NOT_FOUND, "expected InstallContext deleted");
-    CHECK(UserValue(kOriginalPrinterNameValue).Exists(), "expected InstallContextOriginalPrinterName kept");
+    CHECK(UserSettingsValue(kInstallContextValue).status == ERROR_FILE_NOT_FOUND,
+          "expected InstallContext deleted");
+    CHECK(UserSettingsValue(kOriginalPrinterNameValue).Exists(),
+          "expected InstallContextOriginalPrinterName kept");
 
     CHECK_AREA("post pass consumes the stored queue name when the description is readable");
     const DWORD readable = coinstaller.PostPass(printer.Set(), printer.Element());
-    const RegistryValue consumed = UserValue(kOriginalPrinterNameValue);
+    const RegistryValue consumed = UserSettingsValue(kOriginalPrinterNameValue);
     CHECK(readable == NO_ERROR, "expected 0, got %#lx", readable);
     CHECK(consumed.status == ERROR_FILE_NOT_FOUND,
           "expected InstallContextOriginalPrinterName deleted even with no such queue, got status %ld",

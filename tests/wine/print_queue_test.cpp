@@ -19,16 +19,6 @@ const wchar_t kQueuePort[] = L"FILE:";
 const wchar_t kPrinterDataText[] = L"Alpha 100";
 const wchar_t kComposedName[] = L"Alpha 100 VRA PCL 6";
 
-RegistryValue UserValue(const wchar_t* name) {
-    return ReadValue(HKEY_CURRENT_USER, kPrintSettingsKey, name);
-}
-
-void StoreInstallContext(const wchar_t* queueName) {
-    ForgetCoInstallerState();
-    WriteDword(HKEY_CURRENT_USER, kPrintSettingsKey, kInstallContextValue, 2);
-    WriteText(HKEY_CURRENT_USER, kPrintSettingsKey, kOriginalPrinterNameValue, queueName);
-}
-
 // After a post pass in which the queue was to be renamed to `expected`: the rename where the spooler
 // supports it, the queue untouched where it does not.
 void CheckRenameOutcome(const TestPrinter& queue, const std::wstring& expected) {
@@ -55,14 +45,14 @@ void test_queue_named_from_printer_data(const CoInstallerModule& coinstaller, Te
         return;
     }
     CHECK(queue.SetDataText(kQueuePort, kPrinterDataText) == ERROR_SUCCESS, "cannot store the printer data");
-    StoreInstallContext(kQueueName);
+    StorePrePassState(kQueueName);
 
     const DWORD answer = coinstaller.PostPass(device.Set(), device.Element());
     CHECK(answer == NO_ERROR, "expected 0, got %#lx", answer);
-    const RegistryValue name = UserValue(kOriginalPrinterNameValue);
+    const RegistryValue name = UserSettingsValue(kOriginalPrinterNameValue);
     CHECK(name.status == ERROR_FILE_NOT_FOUND,
           "expected InstallContextOriginalPrinterName deleted, got status %ld", name.status);
-    const RegistryValue context = UserValue(kInstallContextValue);
+    const RegistryValue context = UserSettingsValue(kInstallContextValue);
     CHECK(context.status == ERROR_FILE_NOT_FOUND, "expected InstallContext deleted, got status %ld",
           context.status);
     CheckRenameOutcome(queue, kComposedName);
@@ -77,7 +67,7 @@ void test_taken_name_gets_copy_number(const CoInstallerModule& coinstaller, Test
         return;
     }
     queue.SetDataText(kQueuePort, kPrinterDataText);
-    StoreInstallContext(kQueueName);
+    StorePrePassState(kQueueName);
 
     const DWORD answer = coinstaller.PostPass(device.Set(), device.Element());
     CHECK(answer == NO_ERROR, "expected 0, got %#lx", answer);
@@ -93,12 +83,12 @@ void test_queue_without_name_parts_keeps_name(const CoInstallerModule& coinstall
         if (!CHECK(queue.IsAdded(), "cannot add the queue: %s", queue.Failure().c_str())) {
             return;
         }
-        StoreInstallContext(kQueueName);
+        StorePrePassState(kQueueName);
         const DWORD answer = coinstaller.PostPass(device.Set(), device.Element());
         CHECK(answer == NO_ERROR, "expected 0, got %#lx", answer);
         CHECK(queue.CurrentName() == kQueueName, "expected the name kept, got \"%s\"",
               Narrow(queue.CurrentName()).c_str());
-        CHECK(!UserValue(kOriginalPrinterNameValue).Exists(),
+        CHECK(!UserSettingsValue(kOriginalPrinterNameValue).Exists(),
               "expected InstallContextOriginalPrinterName deleted although nothing was renamed");
     }
 
@@ -112,7 +102,7 @@ void test_queue_without_name_parts_keeps_name(const CoInstallerModule& coinstall
         return;
     }
     queue.SetDataText(kQueuePort, kPrinterDataText);
-    StoreInstallContext(kQueueName);
+    StorePrePassState(kQueueName);
     const DWORD answer = coinstaller.PostPass(device.Set(), device.Element());
     CHECK(answer == NO_ERROR, "expected 0, got %#lx", answer);
     CHECK(queue.CurrentName() == kQueueName, "expected the name kept, got \"%s\"",

@@ -11,4 +11,14 @@ void ForgetCoInstallerState() {
     DeleteKeyTree(HKEY_LOCAL_MACHINE, kAlternateCompanionKey);
 }
 
+RegistryValue UserSettingsValue(const wchar_t* name) {
+    return ReadValue(HKEY_CURRENT_USER, kPrintSettingsKey, name);
+}
+
+void StorePrePassState(const wchar_t* queueName) {
+    ForgetCoInstallerState();
+    WriteDword(HKEY_CURRENT_USER, kPrintSettingsKey, kInstallContextValue, 2);
+    WriteText(HKEY_CURRENT_USER, kPrintSettingsKey, kOriginalPrinterNameValue, queueName);
+}
+
 } // namespace winetest

@@ -2,6 +2,8 @@
 // the system's own names; the co-installer finds the same places by the same names.
 #pragma once
 
+#include "tests/wine/support/registry_values.h"
+
 #include <windows.h>
 
 namespace winetest {
@@ -31,5 +33,12 @@ constexpr GUID kPrinterSetupClass = {
 // Removes every key and value above so that a scenario starts from a machine that never saw the
 // co-installer. The tracker's own switches, elsewhere under Software\Orvale, are left alone.
 void ForgetCoInstallerState();
+
+// A value under the per-user print settings key (InstallContext, InstallContextOriginalPrinterName).
+RegistryValue UserSettingsValue(const wchar_t* name);
+
+// What the pre pass leaves for the post pass, on a machine that has otherwise forgotten the co-installer:
+// install context 2 and the queue's original name under the per-user print settings key.
+void StorePrePassState(const wchar_t* queueName);
 
 } // namespace winetest
