@@ -1,0 +1,110 @@
+// The live-block list as the tracked pair keeps it: appending in allocation order, unlinking from any
+// place, refused releases that leave a block listed, and threads that allocate and release at once.
+#include "release_checks_support.h"
+
+#include <atomic>
+#include <set>
+#include <thread>
+#include <vector>
+
+using namespace release_checks_test;
+
+namespace {
+
+class LiveListTest : public ReleaseChecksFixture {};
+
+TEST_F(LiveListTest, BlocksAreAppendedInAllocationOrder) {
+    tracker_test::UseMode(TrackModeGuardedProcessHeap);
+    OVMemHdr* x = HeaderOf(Allocate(10));
+    OVMemHdr* y = HeaderOf(Allocate(20));
+    OVMemHdr* z = HeaderOf(Allocate(30));
+    EXPECT_EQ(x, liveHead);
+    EXPECT_EQ(z, liveTail);
+    EXPECT_EQ(nullptr, x->prev) << "the first block is linked with no predecessor";
+    EXPECT_EQ(y, x->next);
+    EXPECT_EQ(x, y->prev);
+    EXPECT_EQ(z, y->next);
+    EXPECT_EQ(y, z->prev);
+    EXPECT_EQ(nullptr, z->next) << "the last block has no successor";
+    Release(x->userPtr);
+    Release(y->userPtr);
+    Release(z->userPtr);
+}
+
+TEST_F(LiveListTest, ReleasingTheMiddleThenTheTailThenTheLastEmptiesTheList) {
+    tracker_test::UseMode(TrackModeHeap);
+    OVMemHdr* x = HeaderOf(Allocate(10));
+    OVMemHdr* y = HeaderOf(Allocate(10));
+    OVMemHdr* z = HeaderOf(Allocate(10));
+    Release(y->userPtr);
+    EXPECT_EQ(z, x->next) << "releasing the middle block must link its neighbours";
+    EXPECT_EQ(x, z->prev);
+    Release(z->userPtr);
+    EXPECT_EQ(x, liveHead);
+    EXPECT_EQ(x, liveTail) << "releasing the tail must make its predecessor the tail";
+    EXPECT_EQ(nullptr, x->next);
+    Release(x->userPtr);
+    EXPECT_EQ(nullptr, liveHead);
+    EXPECT_EQ(nullptr, liveTail);
+}
+
+TEST_F(LiveListTest, ReleasingTheHeadMovesTheHeadToItsSuccessor) {
+    tracker_test::UseMode(TrackModeGuardedRuntimeHeap);
+    OVMemHdr* x = HeaderOf(Allocate(10));
+    OVMemHdr* y = HeaderOf(Allocate(10));
+    Release(x->userPtr);
+    EXPECT_EQ(y, liveHead);
+    EXPECT_EQ(y, liveTail);
+    Release(y->userPtr);
+    EXPECT_EQ(nullptr, liveHead);
+}
+
+TEST_F(LiveListTest, RefusedReleaseLeavesTheBlockListedAndNoRecord) {
+    tracker_test::UseMode(TrackModeHeap);
+    unsigned char* array = Allocate(16, AllocKindArray);
+    Release(array, AllocKindScalar);
+    EXPECT_EQ(HeaderOf(array), liveHead) << "a block released with the wrong form must stay on the list";
+    std::string output = winsim::DebugOutput();
+    EXPECT_NE(std::string::npos, output.find("refused")) << output;
+    EXPECT_EQ(std::string::npos, output.find("Memory")) << "a refused release wrote a record: " << output;
+    EXPECT_EQ(0u, winsim::CallCount("DebugBreak")) << "no debugger: nothing may stop";
+    Release(array, AllocKindArray);
+    EXPECT_EQ(nullptr, liveHead);
+}
+
+TEST_F(LiveListTest, ThreadsAllocatingAndReleasingAtOnceLeaveAnEmptyList) {
+    tracker_test::UseMode(TrackModeGuardedProcessHeap);
+    size_t heapBlocks = winsim::HeapBlockCount();
+    constexpr int threadCount = 4;
+    constexpr int rounds = 300;
+    std::atomic<bool> go{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < threadCount; ++t) {
+        threads.emplace_back([&] {
+            while (!go.load()) {
+            }
+            std::vector<unsigned char*> kept;
+            for (int i = 0; i < rounds; ++i) {
+                kept.push_back(Allocate(16 + i % 7));
+                if (i % 3 == 2) {
+                    Release(kept.front());
+                    kept.erase(kept.begin());
+                }
+            }
+            for (unsigned char* block : kept) {
+                Release(block);
+            }
+        });
+    }
+    go.store(true);
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(nullptr, liveHead) << "blocks stayed on the list";
+    EXPECT_EQ(nullptr, liveTail);
+    EXPECT_EQ(static_cast<ULONG>(threadCount * rounds), allocCounter);
+    EXPECT_EQ(heapBlocks, winsim::HeapBlockCount());
+    EXPECT_EQ(std::string::npos, winsim::DebugOutput().find("Memory")) << "intact blocks were reported";
+}
+
+} // namespace
