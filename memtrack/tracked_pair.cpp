@@ -10,6 +10,7 @@
 #include "memtrack/in_use_dump.h"
 #include "memtrack/leak_log.h"
 #include "memtrack/live_list.h"
+#include "memtrack/module_names.h"
 #include "memtrack/record_writer_lock.h"
 #include "memtrack/track_config.h"
 #include "memtrack/tracked_block.h"
@@ -50,6 +51,8 @@ void reportReleaseAfterTeardown(OVMemHdr* header) {
     writeBlockRecord(header, MemoryLeakRecord);
     if (liveHead == nullptr) {
         closeLogFiles();
+        // The records rebuilt the module-name caches; nothing of the module would free them after this.
+        releaseCachedModulePaths();
         writeBanner(" Completed reporting of releases after tear down of OVMemCollector Object ");
     }
 }
