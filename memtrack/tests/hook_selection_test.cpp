@@ -173,8 +173,9 @@ TEST(HookSelection, FailedAllocationIsNullNotAnException) {
     IN_FRESH_PROCESS({
         SetSwitch(u"TrackMemoryAllocation", 1);
         SetSwitch(u"TrackMemoryFailSize", 16);
-        Require(hookAllocate(15, AllocKindScalar, nullptr) != nullptr,
-                "a request below the fail size failed");
+        void* belowFailSize = hookAllocate(15, AllocKindScalar, nullptr);
+        Require(belowFailSize != nullptr, "a request below the fail size failed");
+        hookRelease(belowFailSize, AllocKindScalar);
         Require(hookAllocate(16, AllocKindScalar, nullptr) == nullptr,
                 "a request of the fail size succeeded");
         Require(hookAllocate(UINT64_MAX, AllocKindArray, nullptr) == nullptr,
