@@ -43,15 +43,16 @@ void writeBlockRecord(const OVMemHdr* header, RecordType recordType);
 char* formatBlockRecord(const char* modulePath, const OVMemHdr* header, RecordType recordType);
 
 // Creates both files on the first call that can name them (executable, module, process id and time, in
-// the log directory or else the temporary directory) and writes the text log file's banner; notes the
-// path for the current user while a collector is registered. True when both handles are set, even to the
-// invalid-handle value; false when the names cannot be built, in which case the next call tries again.
+// the log directory or else the temporary directory; files of the same names are appended to) and writes
+// the text log file's banner; notes the path for the current user while a collector is registered. True
+// when both handles are set, even to the invalid-handle value; false when the names cannot be built, in
+// which case the next call tries again.
 bool openLogFiles(const char* modulePath);
 
 // Notes the text log file's path for the current user (HKCU "Software\Orvale\ZID-Azo", "LeakedModule")
 // and announces it on the debugger output. Registry failures are ignored.
 void noteLeakLogPath(const char* textLogPath);
 
-// Closes each open file and resets its handle to none, so that a later record creates a new pair; an
-// invalid-handle value is left as it is.
+// Closes each open file and resets its handle to none, so that a later record creates a new pair (or, in
+// the same second, appends to this one under a new banner); an invalid-handle value is left as it is.
 void closeLogFiles();

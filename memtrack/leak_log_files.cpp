@@ -77,8 +77,12 @@ char* buildLogFileName(const char* directory, const char* executableName, const 
     return name;
 }
 
+// The names carry the time in whole seconds, so a pair started in the same second as a closed one (a
+// release after teardown that empties the list, then its access-violation record) has the same names.
+// Opening for append keeps the records already there; whole records only are ever written, so the raw
+// record file stays a sequence of headers.
 HANDLE createLogFile(const char* name) {
-    return CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+    return CreateFileA(name, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                        nullptr);
 }
 
@@ -97,6 +101,7 @@ bool createLogFiles(const char* directory, const char* modulePath, const char* p
         rawLogFile = createLogFile(rawName);
         textLogFile = createLogFile(textName);
         if (isLogFileOpen(textLogFile)) {
+            // Also when the file was there already: each opening starts a section of the report.
             DWORD written = 0;
             WriteFile(textLogFile, leakReportBanner, sizeof leakReportBanner - 1, &written, nullptr);
         }

@@ -3,6 +3,8 @@
 // records in all three channels; and what happens when names cannot be built or files cannot be created.
 #include "leak_log_test_support.h"
 
+#include <unistd.h>
+
 #include <regex>
 #include <string>
 #include <vector>
@@ -157,6 +159,34 @@ TEST_F(LeakLogFiles, ClosingLetsTheNextRecordStartANewPair) {
     EXPECT_FALSE(WriteFile(text, "x", 1, &written, nullptr)) << "the text log file is still open";
     writeBlockRecord(makeHeader(2, 20), MemoryLeakRecord);
     EXPECT_EQ(4u, winsim::CallCount("CreateFileA")) << "a record after closing creates a new pair";
+}
+
+// The names carry the time in whole seconds, so a pair started in the same second as the closed one has
+// the same names. Records already written must survive that.
+TEST_F(LeakLogFiles, ANewPairInTheSameSecondAppendsToTheClosedOne) {
+    // Start at the beginning of a second so that both pairs fall within it.
+    int64_t start = static_cast<int64_t>(time(nullptr));
+    while (static_cast<int64_t>(time(nullptr)) == start) {
+        usleep(1000);
+    }
+    int64_t second = static_cast<int64_t>(time(nullptr));
+    OVMemHdr* first = makeHeader(1, 10);
+    OVMemHdr* later = makeHeader(2, 20);
+    writeBlockRecord(first, MemoryLeakRecord);
+    closeLogFiles();
+    writeBlockRecord(later, MemoryLeakRecord);
+    closeLogFiles();
+    ASSERT_EQ(second, static_cast<int64_t>(time(nullptr))) << "both pairs must be named in the same second";
+
+    std::string raw, text;
+    ASSERT_TRUE(findPair("Temp", &raw, &text));
+    std::vector<uint8_t> bytes = readHostFile(hostPath("Temp", raw));
+    ASSERT_EQ(2u * 504u, bytes.size())
+        << "the first pair's raw record was lost or the file is not whole records";
+    EXPECT_EQ(0, std::memcmp(bytes.data(), first, 504)) << "the first record must stay first";
+    EXPECT_EQ(0, std::memcmp(bytes.data() + 504, later, 504)) << "the later record must follow it";
+    EXPECT_EQ(banner + leakLine(1, 10) + banner + leakLine(2, 20), readHostText(hostPath("Temp", text)))
+        << "the first pair's text must stay, and each opening starts with its banner";
 }
 
 TEST_F(LeakLogFiles, AnUncreatableRawFileLeavesTheTextFileAndTheDebuggerTheirRecords) {

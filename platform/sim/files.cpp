@@ -173,8 +173,11 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSEC
         return INVALID_HANDLE_VALUE;
     }
     bool reads = (dwDesiredAccess & GENERIC_READ) != 0;
-    bool writes = (dwDesiredAccess & GENERIC_WRITE) != 0;
-    int flags = O_CLOEXEC | (reads && writes ? O_RDWR : writes ? O_WRONLY : O_RDONLY);
+    bool overwrites = (dwDesiredAccess & (GENERIC_WRITE | FILE_WRITE_DATA)) != 0;
+    bool appendsOnly = !overwrites && (dwDesiredAccess & FILE_APPEND_DATA) != 0;
+    bool writes = overwrites || appendsOnly;
+    int access = reads && writes ? O_RDWR : writes ? O_WRONLY : O_RDONLY;
+    int flags = O_CLOEXEC | access | (appendsOnly ? O_APPEND : 0);
     switch (dwCreationDisposition) {
     case CREATE_NEW:
         flags |= O_CREAT | O_EXCL;

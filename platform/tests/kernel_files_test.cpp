@@ -91,6 +91,33 @@ TEST_F(KernelFilesTest, FilesAreCreatedReplacedAndWritten) {
     EXPECT_EQ("2nd", Contents("out.log")) << "CREATE_ALWAYS must truncate";
 }
 
+TEST_F(KernelFilesTest, OpenAlwaysKeepsAnExistingFileAndAppendAccessWritesAtItsEnd) {
+    HANDLE file = CreateFileA("C:\\out.log", FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), GetLastError()) << "a new file is not reported as existing";
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(file, "first", 5, &written, nullptr)) << "append access may write";
+    EXPECT_EQ(5u, written);
+    CloseHandle(file);
+
+    file = CreateFileA("C:\\out.log", FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError()) << "an opened file is reported";
+    EXPECT_TRUE(WriteFile(file, "2nd", 3, &written, nullptr));
+    CloseHandle(file);
+    EXPECT_EQ("first2nd", Contents("out.log")) << "append access must not overwrite what is there";
+
+    // Write access without append-only starts at the beginning and overwrites.
+    file = CreateFileA("C:\\out.log", GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
+    EXPECT_TRUE(WriteFile(file, "ONE", 3, &written, nullptr));
+    CloseHandle(file);
+    EXPECT_EQ("ONEst2nd", Contents("out.log")) << "OPEN_ALWAYS must neither truncate nor seek to the end";
+}
+
 TEST_F(KernelFilesTest, FileCreationFailuresCarryWindowsErrors) {
     EXPECT_EQ(INVALID_HANDLE_VALUE,
               CreateFileA("C:\\missing\\x.log", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));

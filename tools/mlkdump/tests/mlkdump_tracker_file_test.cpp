@@ -96,6 +96,29 @@ TEST_F(MlkDumpOnTrackerFiles, DecodesTheHeaderFieldsAsTheTrackerHadThem) {
     EXPECT_EQ(reinterpret_cast<uintptr_t>(damaged->userPtr), record.userPtr);
 }
 
+TEST_F(MlkDumpOnTrackerFiles, ReadsAFileThatASecondPairInTheSameSecondAppendedTo) {
+    // Start at the beginning of a second so that both pairs of files get the same names.
+    int64_t start = static_cast<int64_t>(time(nullptr));
+    while (static_cast<int64_t>(time(nullptr)) == start) {
+        usleep(1000);
+    }
+    int64_t second = static_cast<int64_t>(time(nullptr));
+    std::filesystem::path file = writeTrackerFile();
+    ASSERT_FALSE(file.empty());
+    OVMemHdr* later = makeHeader(10, 40);
+    writeBlockRecord(later, MemoryAccessViolationRecord);
+    closeLogFiles();
+    ASSERT_EQ(second, static_cast<int64_t>(time(nullptr))) << "both pairs must be named in the same second";
+
+    std::vector<mlk::Record> records;
+    std::string error;
+    ASSERT_TRUE(mlk::decodeFile(readHostFile(file), &records, &error)) << error;
+    ASSERT_EQ(4u, records.size()) << "the three records of the first pair and the one appended";
+    EXPECT_EQ(7u, records[0].id);
+    EXPECT_EQ(10u, records[3].id);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(later->userPtr), records[3].userPtr);
+}
+
 TEST_F(MlkDumpOnTrackerFiles, RejectsATruncatedTrackerFile) {
     std::filesystem::path file = writeTrackerFile();
     ASSERT_FALSE(file.empty());
