@@ -41,12 +41,19 @@ class FileObject : public KernelObject {
 
 std::mutex tempPathLock;
 
+// The host's TMPDIR (or /tmp) on drive Z:, ending in exactly one backslash as GetTempPathA's answer always
+// does: callers append file names to it directly. Test fixtures restore this default when they end, so it
+// is also what code that reports at process exit is given.
 SimString DefaultTempPath() {
     const char* host = std::getenv("TMPDIR");
     SimString path = "Z:";
     for (const char* c = (host != nullptr && host[0] == '/') ? host : "/tmp"; *c != 0; ++c) {
         path.push_back(*c == '/' ? '\\' : *c);
     }
+    while (path.back() == '\\') {
+        path.pop_back();
+    }
+    path.push_back('\\');
     return path;
 }
 

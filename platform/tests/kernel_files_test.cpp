@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -69,6 +70,68 @@ TEST_F(KernelFilesTest, TemporaryPathFitsOrTellsTheSizeNeeded) {
     winsim::ResetKernelServices();
     EXPECT_GT(GetTempPathA(MAX_PATH, buffer), 3u);
     EXPECT_EQ('Z', buffer[0]) << "the default lies on the host's root drive";
+}
+
+// The default temporary directory is the host's TMPDIR (or /tmp) on drive Z:, in the form Windows gives
+// it: a caller appends a file name to it directly.
+class DefaultTemporaryPath : public KernelFilesTest {
+  protected:
+    void SetUp() override {
+        KernelFilesTest::SetUp();
+        const char* host = std::getenv("TMPDIR");
+        hadTmpdir = host != nullptr;
+        savedTmpdir = hadTmpdir ? host : "";
+    }
+    void TearDown() override {
+        if (hadTmpdir) {
+            setenv("TMPDIR", savedTmpdir.c_str(), 1);
+        } else {
+            unsetenv("TMPDIR");
+        }
+        KernelFilesTest::TearDown();
+    }
+    // GetTempPathA's answer after ResetKernelServices with TMPDIR set to `host` (unset when null).
+    static std::string DefaultFor(const char* host) {
+        if (host != nullptr) {
+            setenv("TMPDIR", host, 1);
+        } else {
+            unsetenv("TMPDIR");
+        }
+        winsim::ResetKernelServices();
+        char buffer[MAX_PATH] = {};
+        DWORD length = GetTempPathA(MAX_PATH, buffer);
+        return std::string(buffer, length < MAX_PATH ? length : 0);
+    }
+
+    bool hadTmpdir = false;
+    std::string savedTmpdir;
+};
+
+TEST_F(DefaultTemporaryPath, EndsInOneBackslash) {
+    EXPECT_EQ("Z:\\tmp\\", DefaultFor(nullptr)) << "without TMPDIR";
+    EXPECT_EQ("Z:\\var\\tmp\\", DefaultFor("/var/tmp"));
+    EXPECT_EQ("Z:\\var\\tmp\\", DefaultFor("/var/tmp/")) << "a trailing slash gives no second backslash";
+    EXPECT_EQ("Z:\\", DefaultFor("/")) << "the host's root";
+    EXPECT_EQ("Z:\\tmp\\", DefaultFor("relative/tmp")) << "a relative TMPDIR is not used";
+}
+
+// Code that reports at process exit (the tracker's final report runs from the module's exit list) asks
+// for the temporary directory after the test fixtures have restored the default.
+TEST_F(DefaultTemporaryPath, IsWholeDuringProcessExit) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            winsim::ResetKernelServices();
+            std::atexit([] {
+                char buffer[MAX_PATH] = {};
+                DWORD length = GetTempPathA(MAX_PATH, buffer);
+                bool whole = length > 3 && length < MAX_PATH && buffer[length - 1] == '\\';
+                std::fprintf(stderr, "temporary path at exit: %s\n", buffer);
+                std::_Exit(whole ? 0 : 1);
+            });
+            std::exit(2);
+        },
+        ::testing::ExitedWithCode(0), "temporary path at exit: Z:.*\\\\\n");
 }
 
 TEST_F(KernelFilesTest, FilesAreCreatedReplacedAndWritten) {
