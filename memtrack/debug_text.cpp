@@ -28,3 +28,12 @@ void writeDebugString(const char* text) {
     // A text too long for a 32-bit count is too long to send; keep it above the limit rather than cut it.
     writeDebugText(text, length > maxDebugTextLength ? maxDebugTextLength + 1 : static_cast<DWORD>(length));
 }
+
+void writeDebugBanner(const char* title) {
+    static const char rule[] = "****!!!!****!!!!****!!!!****";
+    writeDebugString("\r\n");
+    writeDebugString(rule);
+    writeDebugString(title);
+    writeDebugString(rule);
+    writeDebugString("\r\n");
+}

@@ -13,3 +13,8 @@ void writeDebugText(const char* text, DWORD length);
 
 // writeDebugText() of a zero-terminated text.
 void writeDebugString(const char* text);
+
+// A banner of the tracker's reports, in five writes: "\r\n", a rule of stars and exclamation marks, the
+// title (with its own leading and trailing blank), the rule again, "\r\n". On a debugger it reads as one
+// framed line.
+void writeDebugBanner(const char* title);

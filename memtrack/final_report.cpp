@@ -17,17 +17,8 @@
 
 namespace {
 
-const char bannerRule[] = "****!!!!****!!!!****!!!!****";
 // The totals lines' buffers: sprintf_s into MAX_PATH bytes.
 constexpr size_t totalsCapacity = 260;
-
-void writeBanner(const char* title) {
-    writeDebugString("\r\n");
-    writeDebugString(bannerRule);
-    writeDebugString(title);
-    writeDebugString(bannerRule);
-    writeDebugString("\r\n");
-}
 
 // This module's path, found afresh from one of its own code addresses; none when it cannot be had.
 char* currentModulePath() {
@@ -89,7 +80,7 @@ void writeTotals(uint64_t leaked) {
 void writeFinalReport() {
     // The whole report stays together on the debugger output.
     RecordWriterLockHolder writers;
-    writeBanner(" Starting memory allocation tracking reporting ");
+    writeDebugBanner(" Starting memory allocation tracking reporting ");
     writeProcessAndModuleNames();
     uint64_t leaked = reportLiveBlocks();
     writeTotals(leaked);
@@ -101,7 +92,7 @@ void writeFinalReport() {
         symbolResolver = nullptr;
     }
     releaseCachedModulePaths();
-    writeBanner(" Completed memory allocation tracking reporting ");
+    writeDebugBanner(" Completed memory allocation tracking reporting ");
 }
 
 } // namespace

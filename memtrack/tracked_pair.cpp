@@ -17,8 +17,6 @@
 
 namespace {
 
-const char bannerRule[] = "****!!!!****!!!!****!!!!****";
-
 // True while this thread writes the reports of a release. Where these operators serve the whole process
 // (a test program linked with them), the platform calls of the record writer release memory through them
 // too; such a release is freed without reports of its own, which would write records without end.
@@ -31,20 +29,12 @@ OVMemBlock* newBlockAllocator() {
     return new OVMemBlock;
 }
 
-void writeBanner(const char* title) {
-    writeDebugString("\r\n");
-    writeDebugString(bannerRule);
-    writeDebugString(title);
-    writeDebugString(bannerRule);
-    writeDebugString("\r\n");
-}
-
 // A release after the collector's teardown (the module is being unloaded): the block was reported as a
 // leak, so its release is reported too, and the release that empties the list ends the files.
 void reportReleaseAfterTeardown(OVMemHdr* header) {
     RecordWriterLockHolder writers;
     if (teardownBannerPending.load()) {
-        writeBanner(" Reporting releases after tear down of OVMemCollector Object ");
+        writeDebugBanner(" Reporting releases after tear down of OVMemCollector Object ");
         teardownBannerPending.store(false);
     }
     header->release = 1;
@@ -53,7 +43,7 @@ void reportReleaseAfterTeardown(OVMemHdr* header) {
         closeLogFiles();
         // The records rebuilt the module-name caches; nothing of the module would free them after this.
         releaseCachedModulePaths();
-        writeBanner(" Completed reporting of releases after tear down of OVMemCollector Object ");
+        writeDebugBanner(" Completed reporting of releases after tear down of OVMemCollector Object ");
     }
 }
 

@@ -67,6 +67,18 @@ struct Block {
 
 class ModuleLifecycleTest : public ModuleLifecycleFixture {
   protected:
+    // A fresh world with tracking in `mode` and a USB printer whose queue the post pass renames.
+    void SeedInstallation(DWORD mode, PrinterDevice& printer) {
+        winsim::Reset();
+        winsim::ClearDebugOutput();
+        SetSwitches(mode);
+        printer.SetPort(u"USB001");
+        printer.SetDescription(u"Alpha 100 Printer");
+        AddQueue(queueName, u"Example PCL 6 Driver", u"USB001", u"Alpha 100");
+        winsim::SetStringValue(HKEY_CURRENT_USER, userSettingsKey, u"InstallContextOriginalPrinterName",
+                               queueName);
+    }
+
     Block Allocate(TestModule& module, size_t size, int kind = scalarKind) {
         void* pointer = module.allocate(size, kind);
         EXPECT_NE(nullptr, pointer) << "the module could not allocate " << size << " bytes";
@@ -123,15 +135,8 @@ class ModuleLifecycleTest : public ModuleLifecycleFixture {
 
 TEST_F(ModuleLifecycleTest, CleanInstallationEndsWithTheCleanSystemReportAndNoFiles) {
     for (DWORD mode : {1u, 2u, 3u, 4u}) {
-        winsim::Reset();
-        winsim::ClearDebugOutput();
-        SetSwitches(mode);
         PrinterDevice printer;
-        printer.SetPort(u"USB001");
-        printer.SetDescription(u"Alpha 100 Printer");
-        AddQueue(queueName, u"Example PCL 6 Driver", u"USB001", u"Alpha 100");
-        winsim::SetStringValue(HKEY_CURRENT_USER, userSettingsKey, u"InstallContextOriginalPrinterName",
-                               queueName);
+        SeedInstallation(mode, printer);
 
         TestModule module;
         ASSERT_TRUE(module.Ready());
@@ -162,15 +167,8 @@ TEST_F(ModuleLifecycleTest, CleanInstallationEndsWithTheCleanSystemReportAndNoFi
 
 TEST_F(ModuleLifecycleTest, ShippedModuleReportsACleanSystemAfterAnInstallation) {
     for (DWORD mode : {1u, 2u, 3u, 4u}) {
-        winsim::Reset();
-        winsim::ClearDebugOutput();
-        SetSwitches(mode);
         PrinterDevice printer;
-        printer.SetPort(u"USB001");
-        printer.SetDescription(u"Alpha 100 Printer");
-        AddQueue(queueName, u"Example PCL 6 Driver", u"USB001", u"Alpha 100");
-        winsim::SetStringValue(HKEY_CURRENT_USER, userSettingsKey, u"InstallContextOriginalPrinterName",
-                               queueName);
+        SeedInstallation(mode, printer);
         LoadedModule module(VRACOINS_MODULE_PATH);
         ASSERT_TRUE(module.Loaded());
         auto entry = module.Find<EntryProc>("VRACoInstallerEntryProc");
