@@ -7,7 +7,8 @@ packages=(
     cmake ninja-build g++ libgtest-dev libgmock-dev          # host build and its tests
     mingw-w64 g++-mingw-w64-x86-64                           # Windows cross build
     wine wine64                                              # running the Windows programs
-    libdw-dev libelf-dev                                     # call-site resolution on the host
+    libdw-dev libelf-dev pkg-config                          # call-site resolution on the host
+    file binutils                                            # checks of the built DLL
     clang-format
 )
 
