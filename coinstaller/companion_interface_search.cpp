@@ -16,8 +16,13 @@ const DWORD instanceIdCharacters = 2048;
 
 // The status of a platform call as the search judges it. A successful call does not reliably reset the
 // thread's last error (Wine leaves it as it was), so success counts as 0 here, whatever GetLastError says.
+// A failed call that leaves no error behind still counts as failed, or the search would repeat it forever.
 DWORD StatusOf(BOOL succeeded) {
-    return succeeded ? ERROR_SUCCESS : GetLastError();
+    if (succeeded) {
+        return ERROR_SUCCESS;
+    }
+    DWORD error = GetLastError();
+    return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
 }
 
 // True when the device behind `element` is the device `storedInstanceId`, compared exactly.

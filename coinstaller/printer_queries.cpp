@@ -1,10 +1,13 @@
 #include "coinstaller/printer_queries.h"
 
-bool QueryPrinterDriver(HANDLE printerHandle, DWORD level, LPBYTE& record) {
+namespace {
+
+// The spooler's two-call read. `read(buffer, size, needed)` is one spooler call; the probe without a
+// buffer fails by design, only the size it reports matters.
+template <typename SpoolerRead> bool ReadSizedRecord(SpoolerRead read, LPBYTE& record) {
     record = nullptr;
-    // The probe fails by design (no buffer); only the size it reports matters.
     DWORD needed = 0;
-    GetPrinterDriverW(printerHandle, nullptr, level, nullptr, 0, &needed);
+    read(nullptr, 0, &needed);
     if (needed == 0) {
         return false;
     }
@@ -12,19 +15,23 @@ bool QueryPrinterDriver(HANDLE printerHandle, DWORD level, LPBYTE& record) {
     if (record == nullptr) {
         return false;
     }
-    return GetPrinterDriverW(printerHandle, nullptr, level, record, needed, &needed) != FALSE;
+    return read(record, needed, &needed) != FALSE;
+}
+
+} // namespace
+
+bool QueryPrinterDriver(HANDLE printerHandle, DWORD level, LPBYTE& record) {
+    return ReadSizedRecord(
+        [&](LPBYTE buffer, DWORD size, LPDWORD needed) {
+            return GetPrinterDriverW(printerHandle, nullptr, level, buffer, size, needed);
+        },
+        record);
 }
 
 bool QueryPrinter(HANDLE printerHandle, DWORD level, LPBYTE& record) {
-    record = nullptr;
-    DWORD needed = 0;
-    GetPrinterW(printerHandle, level, nullptr, 0, &needed);
-    if (needed == 0) {
-        return false;
-    }
-    record = static_cast<LPBYTE>(GlobalAlloc(GPTR, needed));
-    if (record == nullptr) {
-        return false;
-    }
-    return GetPrinterW(printerHandle, level, record, needed, &needed) != FALSE;
+    return ReadSizedRecord(
+        [&](LPBYTE buffer, DWORD size, LPDWORD needed) {
+            return GetPrinterW(printerHandle, level, buffer, size, needed);
+        },
+        record);
 }

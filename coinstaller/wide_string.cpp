@@ -5,8 +5,19 @@
 #include <new>
 
 namespace {
-const WCHAR emptyText[1] = {0};
+
+// A string's storage is an ordinary (scalar) allocation of the module, released as one. The nothrow form
+// says in its signature what the module's operator new does anyway: it answers failure with null.
+WCHAR* AllocateText(size_t characters) {
+    return static_cast<WCHAR*>(::operator new(characters * sizeof(WCHAR), std::nothrow));
 }
+
+void ReleaseText(WCHAR* text) {
+    ::operator delete(text);
+}
+
+const WCHAR emptyText[1] = {0};
+} // namespace
 
 size_t WideLength(const WCHAR* text) {
     size_t length = 0;
@@ -52,7 +63,7 @@ WideString& WideString::operator=(const WideString& other) {
 }
 
 WideString::~WideString() {
-    delete[] data_;
+    ReleaseText(data_);
 }
 
 bool WideString::Reserve(size_t capacity) {
@@ -63,8 +74,7 @@ bool WideString::Reserve(size_t capacity) {
         valid_ = false;
         return false;
     }
-    // The module's operator new[] answers failure with null instead of throwing.
-    WCHAR* grown = new WCHAR[capacity + 1];
+    WCHAR* grown = AllocateText(capacity + 1);
     if (grown == nullptr) {
         valid_ = false;
         return false;
@@ -73,7 +83,7 @@ bool WideString::Reserve(size_t capacity) {
         std::memcpy(grown, data_, length_ * sizeof(WCHAR));
     }
     grown[length_] = 0;
-    delete[] data_;
+    ReleaseText(data_);
     data_ = grown;
     capacity_ = capacity;
     return true;
@@ -167,7 +177,7 @@ bool WideString::AppendUnsigned(unsigned long long value) {
 }
 
 void WideString::Clear() {
-    delete[] data_;
+    ReleaseText(data_);
     data_ = nullptr;
     length_ = 0;
     capacity_ = 0;

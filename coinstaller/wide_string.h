@@ -1,4 +1,4 @@
-// A growable UTF-16 string whose storage comes from the module's array allocation. Allocation failure
+// A growable UTF-16 string whose storage comes from the module's ordinary allocation. Allocation failure
 // never throws and never dereferences null: a failed growth leaves the text as it was and marks the
 // string as failed, so that a caller can build a value with several steps and test once at the end.
 #pragma once

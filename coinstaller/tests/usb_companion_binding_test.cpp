@@ -237,6 +237,18 @@ TEST_F(UsbCompanionBindingTest, PlatformFailuresDuringTheSearchEndItQuietly) {
     }
 }
 
+// A failed enumeration ends the search even when it leaves no error code behind: retrying the same index
+// could go on for ever.
+TEST_F(UsbCompanionBindingTest, AnEnumerationFailingWithoutAnErrorCodeEndsTheSearch) {
+    printer.SetPort(u"USB001");
+    std::u16string interfaceKey = NameCompanion(companionInstanceId);
+    winsim::FailCall("SetupDiEnumDeviceInterfaces", ERROR_SUCCESS, 0, 1);
+
+    EXPECT_EQ(-1, Bind()) << "the search retried the failed enumeration";
+    EXPECT_EQ("<absent>", StoredText(HKEY_LOCAL_MACHINE, interfaceKey, portValue));
+    ExpectNothingLeftOpen("a search whose enumeration failed without an error code", 1);
+}
+
 TEST_F(UsbCompanionBindingTest, AnInterfaceKeyThatRefusesFullAccessGetsNothing) {
     printer.SetPort(u"USB001");
     std::u16string interfaceKey = NameCompanion(companionInstanceId);
