@@ -57,6 +57,7 @@ void destroyReleaseSideCollector() {
 
 BOOL CALLBACK decideTracking(PINIT_ONCE, PVOID, PVOID*) {
     trackingChosen = isTrackingOn();
+    fixTrackingConfiguration();
     trackingDecided = true;
     return TRUE;
 }

@@ -13,6 +13,9 @@ volatile uint32_t breakOnAllocId = 0;
 
 namespace {
 
+// Set once the hooks' choice is made; written under that choice's one-time initialisation.
+bool configurationFixed = false;
+
 // A 4-byte query whose type is not checked: a value of another type that fits is read as it stands,
 // one that does not fit fails.
 bool queryDword(HKEY key, LPCWSTR name, DWORD* value) {
@@ -70,8 +73,12 @@ void readTrackingConfiguration() {
 
 } // namespace
 
+void fixTrackingConfiguration() {
+    configurationFixed = true;
+}
+
 bool isTrackingOn() {
-    if (trackMode == TrackModeUnread) {
+    if (trackMode == TrackModeUnread && !configurationFixed) {
         readTrackingConfiguration();
     }
     if ((trackMode == TrackModeHeap || trackMode == TrackModeGuardedProcessHeap) && trackHeap == nullptr) {

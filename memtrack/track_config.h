@@ -33,6 +33,10 @@ extern volatile uint32_t breakOnAllocId;
 // Reads the switches while trackMode is -1, and sets trackHeap to the process heap in modes 1 and 3.
 // True when tracking is on (modes 1 to 4).
 bool isTrackingOn();
+// Ends the looking for a missing key: called once the hooks have chosen their functions, so that the
+// collector and the pass-through pair keep to the configuration that the choice was made under (a key
+// created later would otherwise hand the pass-through pair a heap its blocks did not come from).
+void fixTrackingConfiguration();
 
 // The guarded modes, whose blocks carry guard zones that are checked at release.
 inline bool isGuardedMode(int32_t mode) {

@@ -183,4 +183,21 @@ TEST(HookSelection, FailedAllocationIsNullNotAnException) {
     });
 }
 
+TEST(HookSelection, AKeyCreatedAfterTheChoiceChangesNothingWhileLoaded) {
+    IN_FRESH_PROCESS({
+        // No switches at the first allocation: the pass-through pair on the run-time heap.
+        void* early = hookAllocate(24, AllocKindScalar, nullptr);
+        Require(early != nullptr, "the first allocation failed");
+        SetSwitch(u"TrackMemoryAllocation", 1);
+        void* late = hookAllocate(24, AllocKindScalar, nullptr);
+        Require(late != nullptr, "an allocation after the key appeared failed");
+        Require(!isTrackingOn(), "the collector would now see tracking that the hooks did not choose");
+        Require(trackHeap == nullptr, "the pass-through pair was handed the process heap");
+        // Both blocks came from the run-time heap and go back there; the simulated heap would end the
+        // process for a block it did not hand out.
+        hookRelease(early, AllocKindScalar);
+        hookRelease(late, AllocKindScalar);
+    });
+}
+
 } // namespace
