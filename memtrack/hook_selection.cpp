@@ -29,8 +29,18 @@ INIT_ONCE releaseSelectionOnce = INIT_ONCE_STATIC_INIT;
 bool trackingDecided = false;
 bool trackingChosen = false;
 
-// True while this thread runs a selector.
-thread_local bool selectingOnThisThread = false;
+// The thread running the allocation or the release selector, or 0 while none runs. Each is written only
+// inside its one-time initialisation, so one thread at a time; a thread finds its own id there only while
+// it is itself selecting. Thread ids, not thread-local storage: the module is loaded and unloaded many
+// times in one process, and MinGW's emulated thread-local storage leaves an index and per-thread blocks
+// behind at every unload.
+std::atomic<DWORD> allocationSelectingThread{0};
+std::atomic<DWORD> releaseSelectingThread{0};
+
+bool selectingOnThisThread() {
+    DWORD self = GetCurrentThreadId();
+    return allocationSelectingThread.load() == self || releaseSelectingThread.load() == self;
+}
 
 // The two module-static collectors live in raw storage so that nothing but the registration made when
 // one is constructed destroys it.
@@ -67,25 +77,28 @@ bool trackingDecision() {
     return trackingChosen;
 }
 
+// Each selector is marked with the selecting thread's id so that a request from inside the selection does
+// not wait for it.
 BOOL CALLBACK runAllocationSelection(PINIT_ONCE, PVOID, PVOID*) {
+    allocationSelectingThread.store(GetCurrentThreadId());
     allocFn.store(selectAllocate(), std::memory_order_release);
+    allocationSelectingThread.store(0);
     return TRUE;
 }
 
 BOOL CALLBACK runReleaseSelection(PINIT_ONCE, PVOID, PVOID*) {
+    releaseSelectingThread.store(GetCurrentThreadId());
     releaseFn.store(selectRelease(), std::memory_order_release);
+    releaseSelectingThread.store(0);
     return TRUE;
 }
 
-// Selecting, marked on this thread so that a request from inside the selection does not wait for it.
 void runSelection(PINIT_ONCE once, PINIT_ONCE_FN selection) {
-    selectingOnThisThread = true;
     InitOnceExecuteOnce(once, selection, nullptr, nullptr);
-    selectingOnThisThread = false;
 }
 
 AllocateFunction firstUseAllocateFunction() {
-    if (selectingOnThisThread) {
+    if (selectingOnThisThread()) {
         if (!trackingDecided) {
             return nullptr;
         }
@@ -96,7 +109,7 @@ AllocateFunction firstUseAllocateFunction() {
 }
 
 ReleaseFunction firstUseReleaseFunction() {
-    if (selectingOnThisThread) {
+    if (selectingOnThisThread()) {
         if (!trackingDecided) {
             return nullptr;
         }

@@ -14,13 +14,24 @@
 #include "memtrack/record_writer_lock.h"
 #include "memtrack/track_config.h"
 #include "memtrack/tracked_block.h"
+#include "platform/platform.h"
+
+#include <atomic>
 
 namespace {
 
-// True while this thread writes the reports of a release. Where these operators serve the whole process
-// (a test program linked with them), the platform calls of the record writer release memory through them
-// too; such a release is freed without reports of its own, which would write records without end.
-thread_local bool reportingOnThisThread = false;
+// The thread writing the reports of a release, or 0. Where these operators serve the whole process (a
+// test program linked with them), the platform calls of the record writer release memory through them
+// too; such a release is freed without reports of its own, which would write records without end. Set
+// and cleared only under the record writer lock, so a thread finds its own id here only while it is
+// itself reporting. A thread id rather than thread-local storage, which MinGW emulates with an index and
+// per-thread blocks that a module unloaded and loaded again many times would leave behind.
+std::atomic<DWORD> reportingThread{0};
+
+// A release has reports to write when it comes after the teardown or its guards are to be checked.
+bool releaseHasReports(bool afterTeardown) {
+    return afterTeardown || isGuardedMode(trackMode);
+}
 
 OVMemBlock* newBlockAllocator() {
     if (trackMode == TrackModePageGuarded) {
@@ -91,13 +102,14 @@ bool trackedRelease(void** location, int32_t kind) {
         return false;
     }
     bool afterTeardown = !unlinkLiveBlock(header);
-    if (!reportingOnThisThread) {
-        reportingOnThisThread = true;
+    if (releaseHasReports(afterTeardown) && reportingThread.load() != GetCurrentThreadId()) {
+        RecordWriterLockHolder writers;
+        reportingThread.store(GetCurrentThreadId());
         if (afterTeardown) {
             reportReleaseAfterTeardown(header);
         }
         checkGuards(header);
-        reportingOnThisThread = false;
+        reportingThread.store(0);
     }
     freeBlockMemory(header);
     delete block;
