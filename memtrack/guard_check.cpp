@@ -13,25 +13,30 @@ namespace {
 typedef BOOL(WINAPI* IsDebuggerPresentFunction)();
 
 // Asked through kernel32's export, as a tool injected into any process would: the module may be loaded
-// where the import cannot be bound statically.
+// where the import cannot be bound statically. The answer is stored before debuggerChecked is set, so that
+// a thread that finds the check done never reads "no debugger" before the answer is in.
+bool debuggerAttached() {
+    HMODULE kernel32 = GetModuleHandleW(W("kernel32.dll"));
+    if (kernel32 == nullptr) {
+        return false;
+    }
+    FARPROC found = GetProcAddress(kernel32, "IsDebuggerPresent");
+    if (found == nullptr) {
+        return false;
+    }
+    // Through void (*)() first: the compilers accept that type as a stand-in for any function type.
+    auto isDebuggerPresent = reinterpret_cast<IsDebuggerPresentFunction>(reinterpret_cast<void (*)()>(found));
+    return isDebuggerPresent() != FALSE;
+}
+
 void askForDebuggerOnce() {
     if (debuggerChecked.load()) {
         return;
     }
-    debuggerChecked.store(true);
-    HMODULE kernel32 = GetModuleHandleW(W("kernel32.dll"));
-    if (kernel32 == nullptr) {
-        return;
-    }
-    FARPROC found = GetProcAddress(kernel32, "IsDebuggerPresent");
-    if (found == nullptr) {
-        return;
-    }
-    // Through void (*)() first: the compilers accept that type as a stand-in for any function type.
-    auto isDebuggerPresent = reinterpret_cast<IsDebuggerPresentFunction>(reinterpret_cast<void (*)()>(found));
-    if (isDebuggerPresent()) {
+    if (debuggerAttached()) {
         debuggerPresent.store(true);
     }
+    debuggerChecked.store(true);
 }
 
 // Index of the first byte that is not the guard fill, or `length` when there is none.
