@@ -56,7 +56,7 @@ bool readAppendSymbolServerPath() {
 OVMemCollector::OVMemCollector() {
     bool tracking = isTrackingOn();
     if (tracking) {
-        // A lock that the in-use dump set up before this collector existed serves as it is.
+        // A lock that is already set up serves as it is.
         ensureCollectorLock();
     }
     // The list is guarded from here on. Where these operators serve the whole process (a test program

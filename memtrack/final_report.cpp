@@ -105,5 +105,7 @@ OVMemCollector::~OVMemCollector() {
         collectorTornDown.store(true);
         teardownBannerPending.store(true);
     }
+    // Releases that still arrive set the lock up again and retire it after their reports.
+    retireRecordWriterLock();
     moduleCollector = nullptr;
 }

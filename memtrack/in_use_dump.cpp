@@ -21,6 +21,9 @@ constexpr size_t summaryCapacity = 176;
 
 void dumpInUse() {
     breakIntoDebugger();
+    // Without a collector the dump sets the list's lock up for itself, and deletes it again when done:
+    // after the teardown nothing else would, and the module would be unloaded with it initialised.
+    bool withoutCollector = collectorTornDown.load();
     ensureCollectorLock();
     EnterCriticalSection(&collectorLock);
     {
@@ -45,4 +48,8 @@ void dumpInUse() {
         }
     }
     LeaveCriticalSection(&collectorLock);
+    if (withoutCollector) {
+        deleteCollectorLock();
+        retireRecordWriterLock();
+    }
 }

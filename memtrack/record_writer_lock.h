@@ -8,12 +8,16 @@
 // (a banner and its records, or the module path that moduleNameForAddress() hands out and the records
 // formatted with it) holds it around them, and the writers inside take it again.
 //
-// It is set up on first use, once, whichever thread comes first, and lives as long as the module: releases
-// after the collector's teardown still write records.
+// It is set up on first use by whichever thread comes first, and set up again by the first writer after
+// it was retired: releases after the collector's teardown still write records.
 #pragma once
 
 void enterRecordWriterLock();
 void leaveRecordWriterLock();
+// Deletes the lock, so that an unloaded module leaves no critical section initialised; when the calling
+// thread holds it, its outermost leave deletes it. Only where no other thread can write records: at the
+// collector's teardown and after it, while the module is being unloaded.
+void retireRecordWriterLock();
 
 // Holds the record writer lock for a scope.
 class RecordWriterLockHolder {

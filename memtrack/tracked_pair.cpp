@@ -111,6 +111,11 @@ bool trackedRelease(void** location, int32_t kind) {
         checkGuards(header);
         reportingThread.store(0);
     }
+    if (collectorTornDown.load()) {
+        // The module is being unloaded: no critical section of it may stay initialised. A release from
+        // inside the reports above leaves the deletion to the reports' own end.
+        retireRecordWriterLock();
+    }
     freeBlockMemory(header);
     delete block;
     return false;

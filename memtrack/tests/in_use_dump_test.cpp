@@ -47,6 +47,7 @@ TEST_F(InUseDumpTest, RunsAfterTeardownUnderALockOfItsOwn) {
     collectorTornDown = true;
     dumpInUse();
     EXPECT_NE(std::string::npos, winsim::DebugOutput().find("1 allocations active, consuming 5 bytes\r\n"));
+    EXPECT_FALSE(collectorLockReady) << "the lock the dump set up for itself outlived the dump";
     collectorTornDown = false;
     Release(block);
 }

@@ -109,4 +109,34 @@ TEST_F(RecordWriterLock, TheOwnerWritesRecordsWhileHoldingIt) {
     EXPECT_EQ((std::vector<uint32_t>{1, 2}), lineIds(winsim::DebugOutput()));
 }
 
+TEST_F(RecordWriterLock, RetiredLockIsDeletedAndSetUpAgainByTheNextWriter) {
+    { RecordWriterLockHolder lock; }
+    size_t initialised = winsim::InitialisedCriticalSectionCount();
+    retireRecordWriterLock();
+    EXPECT_EQ(initialised - 1, winsim::InitialisedCriticalSectionCount())
+        << "the retired lock was not deleted";
+    retireRecordWriterLock(); // a second retirement finds nothing to delete
+    EXPECT_EQ(initialised - 1, winsim::InitialisedCriticalSectionCount());
+    writeBlockRecord(makeHeader(3, 10), MemoryLeakRecord);
+    closeLogFiles();
+    EXPECT_EQ(std::vector<uint32_t>{3}, lineIds(winsim::DebugOutput())) << "no record after the retirement";
+    EXPECT_EQ(initialised, winsim::InitialisedCriticalSectionCount()) << "the writer did not set the lock up";
+}
+
+TEST_F(RecordWriterLock, RetiredWhileHeldIsDeletedByTheOutermostLeave) {
+    { RecordWriterLockHolder lock; }
+    size_t initialised = winsim::InitialisedCriticalSectionCount();
+    {
+        RecordWriterLockHolder outer;
+        {
+            RecordWriterLockHolder inner;
+            retireRecordWriterLock();
+        }
+        EXPECT_EQ(initialised, winsim::InitialisedCriticalSectionCount())
+            << "the lock was deleted while its owner still held it";
+    }
+    EXPECT_EQ(initialised - 1, winsim::InitialisedCriticalSectionCount())
+        << "the outermost leave did not delete the retired lock";
+}
+
 } // namespace

@@ -35,4 +35,12 @@ size_t HeapBlockCount();
 // Regions from VirtualAlloc that are not yet released.
 size_t VirtualRegionCount();
 
+// --- Critical sections -------------------------------------------------------------------------------
+// Critical sections initialised and not yet deleted, in the whole process.
+size_t InitialisedCriticalSectionCount();
+
+// --- Kernel handles ----------------------------------------------------------------------------------
+// Handles of files and processes that are open, in the whole process.
+size_t OpenKernelHandleCount();
+
 } // namespace winsim

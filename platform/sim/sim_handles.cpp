@@ -1,5 +1,7 @@
 #include "sim_handles.h"
 
+#include "sim_control_memory.h"
+
 #include "win32_kernel.h"
 
 #include <map>
@@ -53,6 +55,10 @@ size_t OpenKernelHandleCount() {
 }
 
 } // namespace winsim_detail
+
+size_t winsim::OpenKernelHandleCount() {
+    return winsim_detail::OpenKernelHandleCount();
+}
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
     if (!winsim_detail::CloseKernelHandle(hObject)) {

@@ -4,6 +4,8 @@
 // takes the world lock, so a thread that waits here never blocks the rest of the simulation.
 #include "win32_threading.h"
 
+#include "sim_control_memory.h"
+
 #include <sched.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -46,6 +48,9 @@ void CheckInitialised(const char* function, LPCRITICAL_SECTION section) {
     }
 }
 
+// Sections initialised and not yet deleted, process-wide.
+size_t initialisedSections = 0;
+
 HANDLE ThreadToken(DWORD thread) {
     return reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(thread));
 }
@@ -65,6 +70,9 @@ DWORD WINAPI GetCurrentThreadId() {
 void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
     if (lpCriticalSection == nullptr) {
         Misuse("InitializeCriticalSection", lpCriticalSection, "null critical section");
+    }
+    if (__atomic_load_n(&lpCriticalSection->DebugInfo, __ATOMIC_ACQUIRE) != InitialisedMarker()) {
+        __atomic_add_fetch(&initialisedSections, 1, __ATOMIC_SEQ_CST);
     }
     lpCriticalSection->LockCount = -1;
     lpCriticalSection->RecursionCount = 0;
@@ -113,6 +121,11 @@ void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
         Misuse("DeleteCriticalSection", lpCriticalSection, "the critical section is still owned");
     }
     __atomic_store_n(&lpCriticalSection->DebugInfo, DeletedMarker(), __ATOMIC_RELEASE);
+    __atomic_sub_fetch(&initialisedSections, 1, __ATOMIC_SEQ_CST);
+}
+
+size_t winsim::InitialisedCriticalSectionCount() {
+    return __atomic_load_n(&initialisedSections, __ATOMIC_SEQ_CST);
 }
 
 BOOL WINAPI InitOnceExecuteOnce(PINIT_ONCE InitOnce, PINIT_ONCE_FN InitFn, PVOID Parameter, LPVOID* Context) {

@@ -1,0 +1,113 @@
+// The module is loaded and unloaded many times in one process by the installation service: every unload
+// must leave no critical section initialised and no file open, whether the run was clean, left blocks
+// that are released after the final report, or damaged the guards of such a block.
+#include "module_lifecycle_support.h"
+
+#include <cstddef>
+
+using namespace lifecycle_test;
+
+namespace {
+
+typedef void* (*AllocateHook)(size_t, int);
+typedef void (*ReleaseHook)(void*, int);
+typedef int (*KeepHook)(void*, int);
+typedef int (*FlagHook)();
+
+constexpr int scalarKind = 0;
+constexpr int arrayKind = 1;
+
+// The test build of the module and the hooks these tests use.
+class UnloadedModule : public LoadedModule {
+  public:
+    UnloadedModule() : LoadedModule(VRACOINS_LIFECYCLE_MODULE_PATH) {
+        if (Loaded()) {
+            allocate = Find<AllocateHook>("vracoinsTestHook_allocate");
+            release = Find<ReleaseHook>("vracoinsTestHook_release");
+            releaseAfterUnload = Find<KeepHook>("vracoinsTestHook_releaseAfterUnload");
+            releasesFollowTheReport = Find<FlagHook>("vracoinsTestHook_releasesFollowTheReport");
+        }
+    }
+    bool Ready() const {
+        return allocate != nullptr && release != nullptr && releaseAfterUnload != nullptr &&
+               releasesFollowTheReport != nullptr;
+    }
+
+    unsigned char* Allocate(size_t size, int kind = scalarKind) {
+        void* pointer = allocate(size, kind);
+        EXPECT_NE(nullptr, pointer) << "the module could not allocate " << size << " bytes";
+        return static_cast<unsigned char*>(pointer);
+    }
+
+    AllocateHook allocate = nullptr;
+    ReleaseHook release = nullptr;
+    KeepHook releaseAfterUnload = nullptr;
+    FlagHook releasesFollowTheReport = nullptr;
+};
+
+class ModuleUnloadTest : public ModuleLifecycleFixture {
+  protected:
+    void SetUp() override {
+        ModuleLifecycleFixture::SetUp();
+        sectionsBefore = winsim::InitialisedCriticalSectionCount();
+        handlesBefore = winsim::OpenKernelHandleCount();
+    }
+
+    // Critical sections and kernel handles that the module left behind, for `what`.
+    void ExpectNothingLeftBehind(const std::string& what) {
+        EXPECT_EQ(sectionsBefore, winsim::InitialisedCriticalSectionCount())
+            << what << ": critical sections of the unloaded module are still initialised";
+        EXPECT_EQ(handlesBefore, winsim::OpenKernelHandleCount())
+            << what << ": handles of the unloaded module are still open";
+    }
+
+    size_t sectionsBefore = 0;
+    size_t handlesBefore = 0;
+};
+
+TEST_F(ModuleUnloadTest, CleanRunsInEveryModeLeaveNoCriticalSectionInitialised) {
+    for (DWORD mode : {0u, 1u, 2u, 3u, 4u}) {
+        SetSwitches(mode);
+        UnloadedModule module;
+        ASSERT_TRUE(module.Ready());
+        unsigned char* scalar = module.Allocate(24);
+        unsigned char* array = module.Allocate(40, arrayKind);
+        module.release(scalar, scalarKind);
+        module.release(array, arrayKind);
+        module.Unload();
+        ExpectNothingLeftBehind("mode " + std::to_string(mode));
+    }
+}
+
+TEST_F(ModuleUnloadTest, RepeatedLoadsWithReleasesAfterTeardownLeaveNothingBehind) {
+    SetSwitches(3);
+    for (int cycle = 1; cycle <= 3; ++cycle) {
+        std::filesystem::remove_all(root / "Logs");
+        UnloadedModule module;
+        ASSERT_TRUE(module.Ready());
+        ASSERT_TRUE(module.releasesFollowTheReport())
+            << "the test build's exit handler does not follow the report";
+        module.releaseAfterUnload(module.Allocate(10), scalarKind);
+        module.releaseAfterUnload(module.Allocate(20, arrayKind), arrayKind);
+        module.Unload();
+        std::string output = winsim::DebugOutput();
+        ASSERT_NE(std::string::npos, output.find(teardownClosing))
+            << "cycle " << cycle << ": the releases after teardown did not run:\n"
+            << output;
+        winsim::ClearDebugOutput();
+        ExpectNothingLeftBehind("cycle " + std::to_string(cycle));
+    }
+}
+
+TEST_F(ModuleUnloadTest, LeaksNeverReleasedLeaveNoCriticalSectionInitialised) {
+    SetSwitches(2);
+    UnloadedModule module;
+    ASSERT_TRUE(module.Ready());
+    module.Allocate(16); // never released: the module's heap goes with it
+    module.Unload();
+    EXPECT_NE(std::string::npos, winsim::DebugOutput().find(leakVerdict)) << winsim::DebugOutput();
+    EXPECT_EQ(sectionsBefore, winsim::InitialisedCriticalSectionCount())
+        << "the final report left a critical section initialised";
+}
+
+} // namespace
