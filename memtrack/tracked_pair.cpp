@@ -109,6 +109,12 @@ bool trackedRelease(void** location, int32_t kind) {
             reportReleaseAfterTeardown(header);
         }
         checkGuards(header);
+        if (afterTeardown && liveHead == nullptr) {
+            // An access-violation record of the last release opened a pair of files and rebuilt the
+            // module-name caches after they were ended above.
+            closeLogFiles();
+            releaseCachedModulePaths();
+        }
         reportingThread.store(0);
     }
     if (collectorTornDown.load()) {

@@ -99,6 +99,30 @@ TEST_F(ModuleUnloadTest, RepeatedLoadsWithReleasesAfterTeardownLeaveNothingBehin
     }
 }
 
+TEST_F(ModuleUnloadTest, DamagedLastReleaseAfterTeardownLeavesNoFileOpen) {
+    for (DWORD mode : {2u, 3u, 4u}) {
+        std::filesystem::remove_all(root / "Logs");
+        SetSwitches(mode);
+        UnloadedModule module;
+        ASSERT_TRUE(module.Ready());
+        ASSERT_TRUE(module.releasesFollowTheReport());
+        unsigned char* intact = module.Allocate(12);
+        unsigned char* damaged = module.Allocate(10);
+        damaged[10] ^= 0xFF;
+        module.releaseAfterUnload(intact, scalarKind);
+        module.releaseAfterUnload(damaged, scalarKind);
+        module.Unload();
+        std::string output = winsim::DebugOutput();
+        size_t closing = output.find(teardownClosing);
+        ASSERT_NE(std::string::npos, closing) << "mode " << mode << ":\n" << output;
+        EXPECT_NE(std::string::npos, output.find("MemoryAccessViolation ", closing))
+            << "mode " << mode << ": the damaged guard of the last release was not reported:\n"
+            << output;
+        winsim::ClearDebugOutput();
+        ExpectNothingLeftBehind("mode " + std::to_string(mode));
+    }
+}
+
 TEST_F(ModuleUnloadTest, LeaksNeverReleasedLeaveNoCriticalSectionInitialised) {
     SetSwitches(2);
     UnloadedModule module;
