@@ -3,6 +3,7 @@
 
 #include "memtrack/live_list.h"
 #include "memtrack/module_names.h"
+#include "memtrack/switches_key.h"
 #include "memtrack/symbol_resolver.h"
 #include "memtrack/track_config.h"
 #include "platform/platform.h"
@@ -37,18 +38,13 @@ void setUpSymbolResolver() {
 } // namespace
 
 bool readAppendSymbolServerPath() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, W("SOFTWARE\\Orvale\\DIZadaridi"), 0, KEY_READ, &key) !=
-            ERROR_SUCCESS ||
-        key == nullptr) {
+    HKEY key = openSwitchesKey();
+    if (key == nullptr) {
         return false;
     }
-    // Four bytes whatever the value's type: a longer value fails the query and counts as off.
+    // A value longer than four bytes fails the query and counts as off.
     DWORD value = 0;
-    DWORD valueLength = sizeof value;
-    bool append = RegQueryValueExW(key, W("AppendTRVSymbolServerPath"), nullptr, nullptr,
-                                   reinterpret_cast<LPBYTE>(&value), &valueLength) == ERROR_SUCCESS &&
-                  value != 0;
+    bool append = querySwitch(key, W("AppendTRVSymbolServerPath"), &value) && value != 0;
     RegCloseKey(key);
     return append;
 }

@@ -3,6 +3,7 @@
 #include "memtrack/track_config.h"
 
 #include "memtrack/log_directory.h"
+#include "memtrack/switches_key.h"
 #include "platform/portability.h"
 
 TrackMode trackMode = TrackModeUnread;
@@ -15,19 +16,6 @@ namespace {
 
 // Set once the hooks' choice is made; written under that choice's one-time initialisation.
 bool configurationFixed = false;
-
-// A 4-byte query whose type is not checked: a value of another type that fits is read as it stands,
-// one that does not fit fails.
-bool queryDword(HKEY key, LPCWSTR name, DWORD* value) {
-    DWORD data = 0;
-    DWORD dataLength = sizeof data;
-    if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<LPBYTE>(&data), &dataLength) !=
-        ERROR_SUCCESS) {
-        return false;
-    }
-    *value = data;
-    return true;
-}
 
 void applyTrackingSwitch(DWORD value) {
     switch (value) {
@@ -52,19 +40,17 @@ void applyTrackingSwitch(DWORD value) {
 }
 
 void readTrackingConfiguration() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, W("SOFTWARE\\Orvale\\DIZadaridi"), 0, KEY_READ, &key) !=
-            ERROR_SUCCESS ||
-        key == nullptr) {
+    HKEY key = openSwitchesKey();
+    if (key == nullptr) {
         return;
     }
     trackMode = TrackModeOff;
     DWORD tracking = 0;
-    if (queryDword(key, W("TrackMemoryAllocation"), &tracking) && tracking != 0) {
+    if (querySwitch(key, W("TrackMemoryAllocation"), &tracking) && tracking != 0) {
         applyTrackingSwitch(tracking);
         readLogDirectory(key);
         DWORD limit = 0;
-        if (queryDword(key, W("TrackMemoryFailSize"), &limit) && limit != 0) {
+        if (querySwitch(key, W("TrackMemoryFailSize"), &limit) && limit != 0) {
             failSize = limit;
         }
     }
