@@ -129,9 +129,7 @@ void ResetKernelServices() {
 
 BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES) {
     PlatformCall call("CreateDirectoryA");
-    DWORD injected = 0;
-    if (call.Fails(&injected)) {
-        SetLastError(injected);
+    if (call.FailsWithLastError()) {
         return FALSE;
     }
     if (lpPathName != nullptr && std::strlen(lpPathName) >= MAX_PATH) {
@@ -152,9 +150,7 @@ BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES) {
 
 DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
     PlatformCall call("GetTempPathA");
-    DWORD injected = 0;
-    if (call.Fails(&injected)) {
-        SetLastError(injected);
+    if (call.FailsWithLastError()) {
         return 0;
     }
     std::lock_guard<std::mutex> guard(tempPathLock);
@@ -174,9 +170,7 @@ DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
 HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
                           DWORD dwCreationDisposition, DWORD, HANDLE) {
     PlatformCall call("CreateFileA");
-    DWORD injected = 0;
-    if (call.Fails(&injected)) {
-        SetLastError(injected);
+    if (call.FailsWithLastError()) {
         return INVALID_HANDLE_VALUE;
     }
     bool reads = (dwDesiredAccess & GENERIC_READ) != 0;
@@ -243,9 +237,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
     if (lpNumberOfBytesWritten != nullptr) {
         *lpNumberOfBytesWritten = 0;
     }
-    DWORD injected = 0;
-    if (call.Fails(&injected)) {
-        SetLastError(injected);
+    if (call.FailsWithLastError()) {
         return FALSE;
     }
     auto* file = dynamic_cast<FileObject*>(LookupHandle(hFile));

@@ -55,9 +55,7 @@ void WINAPI SetLastError(DWORD dwErrCode) {
 
 HGLOBAL WINAPI GlobalAlloc(UINT uFlags, SIZE_T dwBytes) {
     PlatformCall call("GlobalAlloc");
-    DWORD error = 0;
-    if (call.Fails(&error)) {
-        SetLastError(error);
+    if (call.FailsWithLastError()) {
         return nullptr;
     }
     if (uFlags & kMoveable) {
@@ -76,9 +74,7 @@ HGLOBAL WINAPI GlobalAlloc(UINT uFlags, SIZE_T dwBytes) {
 
 HGLOBAL WINAPI GlobalFree(HGLOBAL hMem) {
     PlatformCall call("GlobalFree");
-    DWORD error = 0;
-    if (call.Fails(&error)) {
-        SetLastError(error);
+    if (call.FailsWithLastError()) {
         return hMem;
     }
     if (hMem == nullptr) {

@@ -286,9 +286,7 @@ SIZE_T WINAPI HeapSize(HANDLE hHeap, DWORD, LPCVOID lpMem) {
 
 LPVOID WINAPI VirtualAlloc(LPVOID lpAddress, SIZE_T dwSize, DWORD flAllocationType, DWORD flProtect) {
     PlatformCall call("VirtualAlloc");
-    DWORD injected = 0;
-    if (call.Fails(&injected)) {
-        SetLastError(injected);
+    if (call.FailsWithLastError()) {
         return nullptr;
     }
     int hostProtect = 0;
@@ -344,9 +342,7 @@ LPVOID WINAPI VirtualAlloc(LPVOID lpAddress, SIZE_T dwSize, DWORD flAllocationTy
 
 BOOL WINAPI VirtualProtect(LPVOID lpAddress, SIZE_T dwSize, DWORD flNewProtect, PDWORD lpflOldProtect) {
     PlatformCall call("VirtualProtect");
-    DWORD injected = 0;
-    if (call.Fails(&injected)) {
-        SetLastError(injected);
+    if (call.FailsWithLastError()) {
         return FALSE;
     }
     int hostProtect = 0;
@@ -387,9 +383,7 @@ BOOL WINAPI VirtualProtect(LPVOID lpAddress, SIZE_T dwSize, DWORD flNewProtect, 
 
 BOOL WINAPI VirtualFree(LPVOID lpAddress, SIZE_T dwSize, DWORD dwFreeType) {
     PlatformCall call("VirtualFree");
-    DWORD injected = 0;
-    if (call.Fails(&injected)) {
-        SetLastError(injected);
+    if (call.FailsWithLastError()) {
         return FALSE;
     }
     SIZE_T page = PageSize();

@@ -192,9 +192,7 @@ bool OwnProcessAccess(HANDLE process, DWORD* access) {
 
 DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
     PlatformCall call("GetModuleFileNameA");
-    DWORD injected = 0;
-    if (call.Fails(&injected)) {
-        SetLastError(injected);
+    if (call.FailsWithLastError()) {
         return 0;
     }
     SimString path;
@@ -218,9 +216,7 @@ DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) 
 
 HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName) {
     PlatformCall call("GetModuleHandleW");
-    DWORD injected = 0;
-    if (call.Fails(&injected)) {
-        SetLastError(injected);
+    if (call.FailsWithLastError()) {
         return nullptr;
     }
     SimWString name = FromWide(lpModuleName);
@@ -244,9 +240,7 @@ BOOL WINAPI GetModuleHandleExA(DWORD dwFlags, LPCSTR lpModuleName, HMODULE* phMo
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    DWORD injected = 0;
-    if (call.Fails(&injected)) {
-        SetLastError(injected);
+    if (call.FailsWithLastError()) {
         return FALSE;
     }
     if ((dwFlags & GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS) != 0) {
@@ -267,9 +261,7 @@ BOOL WINAPI GetModuleHandleExA(DWORD dwFlags, LPCSTR lpModuleName, HMODULE* phMo
 
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
     PlatformCall call("GetProcAddress");
-    DWORD injected = 0;
-    if (call.Fails(&injected)) {
-        SetLastError(injected);
+    if (call.FailsWithLastError()) {
         return nullptr;
     }
     FARPROC address = nullptr;
@@ -310,9 +302,7 @@ HANDLE WINAPI GetCurrentProcess() {
 
 HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL, DWORD dwProcessId) {
     PlatformCall call("OpenProcess");
-    DWORD injected = 0;
-    if (call.Fails(&injected)) {
-        SetLastError(injected);
+    if (call.FailsWithLastError()) {
         return nullptr;
     }
     if (dwProcessId != static_cast<DWORD>(getpid())) {

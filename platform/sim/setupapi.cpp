@@ -187,9 +187,7 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINF
 
 HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* ClassGuid, PCWSTR Enumerator, HWND, DWORD Flags) {
     PlatformCall call("SetupDiGetClassDevsW");
-    DWORD error = 0;
-    if (call.Fails(&error)) {
-        SetLastError(error);
+    if (call.FailsWithLastError()) {
         return INVALID_HANDLE_VALUE;
     }
     bool allClasses = (Flags & DIGCF_ALLCLASSES) != 0;

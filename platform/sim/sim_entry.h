@@ -5,6 +5,8 @@
 // the simulation may use it for their own services.
 #pragma once
 
+#include "win32_kernel.h"
+
 #include "win32_types.h"
 
 #include <mutex>
@@ -31,6 +33,14 @@ class PlatformCall {
     // True when an armed failure applies to this call; *error then holds the code to report.
     bool Fails(DWORD* error) const {
         *error = error_;
+        return fails_;
+    }
+    // For functions that report through the thread's last error: true when an armed failure applies,
+    // with the last error set to its code.
+    bool FailsWithLastError() const {
+        if (fails_) {
+            SetLastError(error_);
+        }
         return fails_;
     }
 

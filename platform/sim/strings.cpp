@@ -41,9 +41,7 @@ int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharS
                                LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
                                LPBOOL lpUsedDefaultChar) {
     PlatformCall call("WideCharToMultiByte");
-    DWORD injected = 0;
-    if (call.Fails(&injected)) {
-        SetLastError(injected);
+    if (call.FailsWithLastError()) {
         return 0;
     }
     if (lpWideCharStr == nullptr || cchWideChar == 0 || cchWideChar < -1 || cbMultiByte < 0 ||
