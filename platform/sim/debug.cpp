@@ -18,7 +18,8 @@ namespace {
 
 struct DebuggerState {
     SimString output;
-    size_t pieces = 0;
+    SimVector<size_t> pieceEnds; // where each OutputDebugStringA call's text ends in `output`
+    size_t traps = 0;            // breakpoint traps a debugger stopped at
 };
 
 // Never destroyed: modules report on the debugger output while they are unloaded at process exit.
@@ -42,7 +43,7 @@ void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
         return;
     }
     Debugger().output.append(lpOutputString);
-    ++Debugger().pieces;
+    Debugger().pieceEnds.push_back(Debugger().output.size());
     if (EchoToStandardError()) {
         std::fputs(lpOutputString, stderr);
     }
@@ -53,6 +54,7 @@ void WINAPI DebugBreak() {
         PlatformCall call("DebugBreak");
         if (debuggerPresent.load()) {
             // The debugger stops here; the developer lets the program go on.
+            ++Debugger().traps;
             return;
         }
     }
@@ -80,13 +82,30 @@ std::string DebugOutput() {
 
 size_t DebugOutputCallCount() {
     ControlCall call;
-    return Debugger().pieces;
+    return Debugger().pieceEnds.size();
+}
+
+std::vector<std::string> DebugOutputPieces() {
+    ControlCall call;
+    std::vector<std::string> pieces;
+    size_t start = 0;
+    for (size_t end : Debugger().pieceEnds) {
+        pieces.emplace_back(Debugger().output.c_str() + start, end - start);
+        start = end;
+    }
+    return pieces;
+}
+
+size_t BreakpointTrapCount() {
+    ControlCall call;
+    return Debugger().traps;
 }
 
 void ClearDebugOutput() {
     ControlCall call;
     Debugger().output.clear();
-    Debugger().pieces = 0;
+    Debugger().pieceEnds.clear();
+    Debugger().traps = 0;
 }
 
 } // namespace winsim

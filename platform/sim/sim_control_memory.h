@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace winsim {
 
@@ -20,8 +21,12 @@ void ResetKernelServices();
 void SetDebuggerPresent(bool present);
 // Everything sent with OutputDebugStringA since the start or the last ClearDebugOutput, concatenated.
 std::string DebugOutput();
-// The pieces, one per OutputDebugStringA call.
+// The number of OutputDebugStringA calls, and their texts, one piece per call.
 size_t DebugOutputCallCount();
+std::vector<std::string> DebugOutputPieces();
+// Breakpoint traps that the attached debugger stopped at.
+size_t BreakpointTrapCount();
+// Forgets the output and the count of traps.
 void ClearDebugOutput();
 
 // --- Temporary directory -----------------------------------------------------------------------------

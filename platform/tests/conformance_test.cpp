@@ -2,14 +2,7 @@
 // world prepared through the simulation's control API.
 #include "conformance/conformance.h"
 #include "sim_test_support.h"
-
-#include <ostream>
-#include <string>
-
-// Names the check in gtest's listings instead of dumping its bytes.
-void PrintTo(const ConformanceCheck& check, std::ostream* out) {
-    *out << check.name;
-}
+#include "tests/two_sided/gtest_runner.h"
 
 namespace {
 
@@ -46,26 +39,13 @@ class SimulatedConformanceWorld : public ConformanceWorld {
     }
 };
 
-std::string skipReason;
-
-void ReportFailure(const char* file, int line, const char* message) {
-    ADD_FAILURE_AT(file, line) << message;
-}
-
-void ReportSkip(const char* check, const char* reason) {
-    skipReason = std::string(check) + ": " + reason;
-}
-
 class Conformance : public SimulatedWorld, public ::testing::WithParamInterface<ConformanceCheck> {};
 
 TEST_P(Conformance, OverTheSimulation) {
-    TheConformanceSink().failed = ReportFailure;
-    TheConformanceSink().skipped = ReportSkip;
-    skipReason.clear();
     SimulatedConformanceWorld world;
-    GetParam().run(world);
-    if (!skipReason.empty()) {
-        GTEST_SKIP() << skipReason;
+    ConformanceWorld& side = world;
+    if (!two_sided::RunCheckUnderGtest(GetParam(), side)) {
+        GTEST_SKIP() << two_sided::SkipReason();
     }
     EXPECT_EQ(0u, winsim::OpenKeyCount()) << "the check left registry handles open";
     EXPECT_EQ(0u, winsim::OpenPrinterCount()) << "the check left printer handles open";
@@ -73,8 +53,6 @@ TEST_P(Conformance, OverTheSimulation) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Win32, Conformance, ::testing::ValuesIn(ConformanceChecks()),
-                         [](const ::testing::TestParamInfo<ConformanceCheck>& info) {
-                             return std::string(info.param.name);
-                         });
+                         two_sided::CheckName<ConformanceWorld>);
 
 } // namespace

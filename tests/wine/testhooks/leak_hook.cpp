@@ -19,3 +19,17 @@ extern "C" void* vracoinsTestHook_leak(size_t size) {
 extern "C" int vracoinsTestHook_leakLine() {
     return leakCallLine;
 }
+
+// A block through the module's operator new (kind 0) or operator new[] (kind 1); null on failure.
+extern "C" void* vracoinsTestHook_allocate(size_t size, int kind) {
+    return kind == 1 ? ::operator new[](size, std::nothrow) : ::operator new(size, std::nothrow);
+}
+
+// Releases through the module's operator delete (kind 0) or operator delete[] (kind 1).
+extern "C" void vracoinsTestHook_release(void* block, int kind) {
+    if (kind == 1) {
+        ::operator delete[](block);
+    } else {
+        ::operator delete(block);
+    }
+}

@@ -1,0 +1,311 @@
+#include "windows_world.h"
+
+#include "tests/wine/support/registry_values.h"
+#include "tests/wine/support/test_device.h"
+#include "tests/wine/support/test_printer.h"
+
+#include <winternl.h>
+
+#include <cstdio>
+
+namespace {
+
+// The system's keys that the checks seed and the module writes, removed between checks.
+const WCHAR* const kSystemKey = L"Software\\Orvale";
+
+StoredValue Stored(const winetest::RegistryValue& value) {
+    StoredValue stored;
+    stored.status = value.status;
+    stored.type = value.type;
+    stored.data = value.data;
+    return stored;
+}
+
+std::string ProgramDirectory() {
+    char path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string directory(path, length < MAX_PATH ? length : 0);
+    const size_t slash = directory.find_last_of("\\/");
+    return directory.substr(0, slash == std::string::npos ? 0 : slash + 1);
+}
+
+// An export as the function type it has; null when the module has none of that name.
+template <typename Function>
+Function Export(HMODULE module, const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+class WindowsDevice : public WorldDevice {
+  public:
+    WindowsDevice(const WCHAR* enumerator, const WCHAR* description, const GUID& setupClass)
+        : device_(enumerator, description, setupClass) {}
+
+    bool IsRegistered() const { return device_.IsRegistered(); }
+    const std::string& Failure() const { return device_.Failure(); }
+
+    const WideText& InstanceId() const override { return device_.InstanceId(); }
+    HDEVINFO Set() const override { return device_.Set(); }
+    SP_DEVINFO_DATA* Element() override { return device_.Element(); }
+    LONG SetHardwareText(const WCHAR* name, const WCHAR* text) override {
+        return device_.SetHardwareText(name, text);
+    }
+    const char* ExposeInterface(const GUID& interfaceClass) override {
+        return device_.ExposeInterface(interfaceClass) ? nullptr : device_.Failure().c_str();
+    }
+    StoredValue ReadInterfaceValue(const GUID& interfaceClass, const WCHAR* name) override {
+        return Stored(device_.ReadInterfaceValue(interfaceClass, name));
+    }
+
+  private:
+    winetest::TestDevice device_;
+};
+
+} // namespace
+
+WindowsWorld::WindowsWorld() {
+    Clear();
+}
+
+WindowsWorld::~WindowsWorld() {
+    Clear();
+}
+
+const char* WindowsWorld::Name() const {
+    return IsWine() ? "wine" : "windows";
+}
+
+bool WindowsWorld::IsWine() const {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+void WindowsWorld::Clear() {
+    UnloadModule();
+    winetest::DeleteKeyTree(HKEY_CURRENT_USER, kSystemKey);
+    winetest::DeleteKeyTree(HKEY_LOCAL_MACHINE, kSystemKey);
+    for (const WideText& name : printers_) {
+        winetest::DeletePrinterNamed(name.c_str());
+    }
+    printers_.clear();
+    RemoveLogDirectories();
+    AttachDebugger(false);
+    capture_.Clear();
+}
+
+StoredValue WindowsWorld::ReadValue(HKEY root, const WCHAR* path, const WCHAR* name) {
+    return Stored(winetest::ReadValue(root, path, name));
+}
+
+LONG WindowsWorld::WriteValue(HKEY root, const WCHAR* path, const WCHAR* name, DWORD type, const void* data,
+                              DWORD size) {
+    HKEY key = nullptr;
+    LONG status = RegCreateKeyExW(root, path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
+    if (status == ERROR_SUCCESS) {
+        status = RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size);
+        RegCloseKey(key);
+    }
+    return status;
+}
+
+bool WindowsWorld::KeyExists(HKEY root, const WCHAR* path) {
+    return winetest::KeyExists(root, path);
+}
+
+void WindowsWorld::DeleteKeyTree(HKEY root, const WCHAR* path) {
+    winetest::DeleteKeyTree(root, path);
+}
+
+std::unique_ptr<WorldDevice> WindowsWorld::AddDevice(const WCHAR* enumerator, const WCHAR* description,
+                                                     const GUID& setupClass, std::string* why) {
+    auto device = std::make_unique<WindowsDevice>(enumerator, description, setupClass);
+    if (!device->IsRegistered()) {
+        *why = device->Failure();
+        return nullptr;
+    }
+    return device;
+}
+
+int WindowsWorld::PresentInterfaceIndex(const GUID& interfaceClass, const WideText& instanceId) {
+    return winetest::PresentInterfaceIndex(interfaceClass, instanceId);
+}
+
+const char* WindowsWorld::AddPrinter(const WCHAR* name, const WCHAR* driver, const WCHAR* port) {
+    std::string why;
+    if (!winetest::EnsurePrinterDriver(driver, &why)) {
+        std::snprintf(reason_, sizeof(reason_), "cannot install the printer driver: %s", why.c_str());
+        return reason_;
+    }
+    winetest::DeletePrinterNamed(name);
+    PRINTER_INFO_2W info = {};
+    info.pPrinterName = const_cast<LPWSTR>(name);
+    info.pPortName = const_cast<LPWSTR>(port);
+    info.pDriverName = const_cast<LPWSTR>(driver);
+    info.pPrintProcessor = const_cast<LPWSTR>(L"WinPrint");
+    info.pDatatype = const_cast<LPWSTR>(L"RAW");
+    info.Attributes = PRINTER_ATTRIBUTE_LOCAL;
+    HANDLE printer = AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
+    if (printer == nullptr) {
+        std::snprintf(reason_, sizeof(reason_), "AddPrinterW failed with error %lu", GetLastError());
+        return reason_;
+    }
+    ClosePrinter(printer);
+    printers_.push_back(name);
+    return nullptr;
+}
+
+LONG WindowsWorld::SetPrinterDataText(const WCHAR* printer, const WCHAR* valueName, const WCHAR* text) {
+    HANDLE handle = nullptr;
+    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+    if (!OpenPrinterW(const_cast<LPWSTR>(printer), &handle, &defaults)) {
+        return static_cast<LONG>(GetLastError());
+    }
+    const DWORD bytes = static_cast<DWORD>((TextLength(text) + 1) * sizeof(WCHAR));
+    const DWORD status = SetPrinterDataW(handle, const_cast<LPWSTR>(valueName), REG_SZ,
+                                         reinterpret_cast<LPBYTE>(const_cast<WCHAR*>(text)), bytes);
+    ClosePrinter(handle);
+    return static_cast<LONG>(status);
+}
+
+std::vector<WideText> WindowsWorld::PrinterNames() {
+    return winetest::LocalPrinterNames();
+}
+
+const char* WindowsWorld::RenameLimitation() {
+    if (renameProbe_ < 0) {
+        // Asked once, of a queue of its own with its record unchanged.
+        winetest::TestPrinter probe(L"Vracoins Rename Probe", L"Example PCL 6 Driver", L"FILE:");
+        renameProbe_ = winetest::SpoolerRenamesAtLevel4(probe, &renameError_) ? 1 : 0;
+    }
+    if (renameProbe_ == 1) {
+        return nullptr;
+    }
+    std::snprintf(reason_, sizeof(reason_),
+                  "this spooler refuses SetPrinterW at level 4 (error %lu), the level at which queues are "
+                  "renamed",
+                  renameError_);
+    return reason_;
+}
+
+const char* WindowsWorld::LoadModule(ModuleBuild build) {
+    UnloadModule();
+    moduleName_ = build == ModuleBuild::Shipped ? "vracoins.dll" : "vracoins_testhooks.dll";
+    module_ = LoadLibraryA((ProgramDirectory() + moduleName_).c_str());
+    if (module_ == nullptr) {
+        std::snprintf(reason_, sizeof(reason_), "LoadLibrary(%s) failed with error %lu", moduleName_.c_str(),
+                      GetLastError());
+        return reason_;
+    }
+    entry_ = Export<EntryProc>(module_, "VRACoInstallerEntryProc");
+    allocate_ = Export<AllocateHook>(module_, "vracoinsTestHook_allocate");
+    release_ = Export<ReleaseHook>(module_, "vracoinsTestHook_release");
+    return entry_ != nullptr ? nullptr : "the module does not export VRACoInstallerEntryProc";
+}
+
+void WindowsWorld::UnloadModule() {
+    if (module_ != nullptr) {
+        FreeLibrary(module_);
+    }
+    module_ = nullptr;
+    entry_ = nullptr;
+    allocate_ = nullptr;
+    release_ = nullptr;
+}
+
+bool WindowsWorld::ModuleIsMapped() {
+    return !moduleName_.empty() && GetModuleHandleA(moduleName_.c_str()) != nullptr;
+}
+
+DWORD WindowsWorld::CallEntry(DI_FUNCTION function, HDEVINFO set, SP_DEVINFO_DATA* element,
+                              COINSTALLER_CONTEXT_DATA* context) {
+    return entry_ != nullptr ? entry_(function, set, element, context) : ERROR_MOD_NOT_FOUND;
+}
+
+void* WindowsWorld::AllocateInModule(size_t size, bool array) {
+    return allocate_ != nullptr ? allocate_(size, array ? 1 : 0) : nullptr;
+}
+
+void WindowsWorld::ReleaseInModule(void* block, bool array) {
+    if (release_ != nullptr) {
+        release_(block, array ? 1 : 0);
+    }
+}
+
+std::string WindowsWorld::ModulePath() {
+    char path[MAX_PATH] = {};
+    const DWORD length = module_ != nullptr ? GetModuleFileNameA(module_, path, MAX_PATH) : 0;
+    return std::string(path, length < MAX_PATH ? length : 0);
+}
+
+std::string WindowsWorld::ProcessPath() {
+    char path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return std::string(path, length < MAX_PATH ? length : 0);
+}
+
+void WindowsWorld::AttachDebugger(bool attached) {
+    // IsDebuggerPresent reads this flag; the capture's handler plays the debugger that steps over a trap.
+    NtCurrentTeb()->ProcessEnvironmentBlock->BeingDebugged = attached ? 1 : 0;
+}
+
+std::vector<std::string> WindowsWorld::DebugOutputPieces() {
+    return capture_.Pieces();
+}
+
+unsigned WindowsWorld::BreakpointTraps() {
+    return capture_.Breakpoints();
+}
+
+std::string WindowsWorld::FreshLogDirectory() {
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    const std::string path =
+        std::string(temp) + "vracoins_behaviour_logs" + std::to_string(logDirectories_.size() + 1);
+    logDirectories_.push_back(path);
+    for (const std::string& name : FilesIn(path)) {
+        DeleteFileA((path + "\\" + name).c_str());
+    }
+    RemoveDirectoryA(path.c_str());
+    return path;
+}
+
+void WindowsWorld::RemoveLogDirectories() {
+    for (const std::string& path : logDirectories_) {
+        for (const std::string& name : FilesIn(path)) {
+            DeleteFileA((path + "\\" + name).c_str());
+        }
+        RemoveDirectoryA(path.c_str());
+    }
+    logDirectories_.clear();
+}
+
+std::vector<std::string> WindowsWorld::FilesIn(const std::string& windowsDirectory) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((windowsDirectory + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return names;
+    }
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            names.push_back(found.cFileName);
+        }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
+
+std::string WindowsWorld::ReadWholeFile(const std::string& windowsPath) {
+    std::string contents;
+    HANDLE file = CreateFileA(windowsPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return contents;
+    }
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+        contents.append(buffer, read);
+    }
+    CloseHandle(file);
+    return contents;
+}
