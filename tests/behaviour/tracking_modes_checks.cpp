@@ -1,0 +1,194 @@
+// The co-installer with the allocation tracker switched on: the module loaded with each tracking mode
+// (TrackMemoryAllocation 1 to 4) serves both passes of an installation exactly as it does untracked, and
+// with TrackMemoryFailSize 16, which makes nearly every allocation of the module fail, it still answers
+// both passes as it must and unloads. Each mode gets a fresh load of the module: the switches are read at
+// its first allocation and kept while it stays loaded.
+#include "behaviour_support.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+using namespace behaviour;
+
+namespace {
+
+const WCHAR* const kPrinterEnumerator = W("VraTrackedPrinter");
+const WCHAR* const kPrinterDescription = W("Alpha 100 USB Printer");
+const WCHAR* const kPclDriver = W("Example PCL 6 Driver");
+const WCHAR* const kQueuePort = W("FILE:");
+const WideText kUsbPort = W("USB001");
+constexpr DWORD kFirstMode = 1;
+constexpr DWORD kLastMode = 4;
+// Below the size of nearly every string and buffer the co-installer allocates.
+constexpr DWORD kSmallFailSize = 16;
+
+void SetSwitches(BehaviourWorld& world, DWORD mode, DWORD failSize) {
+    world.DeleteKeyTree(HKEY_LOCAL_MACHINE, names::trackerKey);
+    world.WriteDword(HKEY_LOCAL_MACHINE, names::trackerKey, names::trackMemoryAllocation, mode);
+    if (failSize != 0) {
+        world.WriteDword(HKEY_LOCAL_MACHINE, names::trackerKey, names::trackMemoryFailSize, failSize);
+    }
+}
+
+WideText Decimal(DWORD value) {
+    WideText text;
+    for (const char digit : std::to_string(value)) {
+        text.push_back(static_cast<WCHAR>(digit));
+    }
+    return text;
+}
+
+bool HasPrinter(BehaviourWorld& world, const WideText& name) {
+    const std::vector<WideText> printers = world.PrinterNames();
+    return std::find(printers.begin(), printers.end(), name) != printers.end();
+}
+
+// What one whole installation of a USB printer, whose queue is waiting to be named, left behind, with the
+// module loaded afresh under the mode's switches. Each mode has a queue of its own, "Alpha Queue <mode>"
+// with the printer data "Alpha 10<mode>", so that the queues of earlier modes, renamed or not, take
+// nothing from it.
+struct TrackedInstallation {
+    const char* setupFailure = nullptr; // why the installation could not be prepared
+    WideText queueName;
+    WideText composedName;
+    DWORD prePass = 0;
+    StoredValue contextAfterPrePass;
+    StoredValue boundPort;
+    DWORD postPass = 0;
+    StoredValue contextAfterPostPass;
+    StoredValue queueNameAfterPostPass;
+    bool mappedAfterUnload = true;
+};
+
+TrackedInstallation InstallUnderMode(BehaviourWorld& world, WorldDevice& printer, DWORD mode) {
+    TrackedInstallation installation;
+    installation.queueName = W("Alpha Queue ") + Decimal(mode);
+    const WideText printerData = W("Alpha 10") + Decimal(mode);
+    installation.composedName = printerData + W(" VRA PCL 6");
+    SetSwitches(world, mode, 0);
+    ForgetCoInstallerState(world);
+    printer.SetHardwareText(names::portName, kUsbPort.c_str());
+    if ((installation.setupFailure =
+             world.AddPrinter(installation.queueName.c_str(), kPclDriver, kQueuePort))) {
+        return installation;
+    }
+    world.SetPrinterDataText(installation.queueName.c_str(), kQueuePort, printerData.c_str());
+    world.WriteText(HKEY_CURRENT_USER, names::printSettingsKey, names::originalPrinterName,
+                    installation.queueName);
+    if ((installation.setupFailure = world.LoadModule(ModuleBuild::Shipped))) {
+        return installation;
+    }
+    installation.prePass = PrePass(world, printer);
+    installation.contextAfterPrePass = UserSetting(world, names::installContext);
+    installation.boundPort = world.ReadValue(HKEY_LOCAL_MACHINE, names::defaultCompanionKey, names::portName);
+    installation.postPass = PostPass(world, printer);
+    installation.contextAfterPostPass = UserSetting(world, names::installContext);
+    installation.queueNameAfterPostPass = UserSetting(world, names::originalPrinterName);
+    // The module's exit list, the collector's teardown included, runs here.
+    world.UnloadModule();
+    installation.mappedAfterUnload = world.ModuleIsMapped();
+    return installation;
+}
+
+} // namespace
+
+BEHAVIOUR_CHECK(EveryTrackingModeServesBothPassesOfAnInstallation) {
+    ADD_DEVICE_OR_FAIL(printer, kPrinterEnumerator, kPrinterDescription, names::printerSetupClass);
+    for (DWORD mode = kFirstMode; mode <= kLastMode; ++mode) {
+        const TrackedInstallation done = InstallUnderMode(world, *printer, mode);
+        if (!CHECK(done.setupFailure == nullptr, "mode %lu: %s", mode, done.setupFailure)) {
+            continue;
+        }
+        CHECK(done.prePass == names::postProcessingRequired,
+              "mode %lu, pre pass: expected 0xe0000226, got %#lx", mode, done.prePass);
+        CHECK(done.contextAfterPrePass.Exists() && done.contextAfterPrePass.AsDword() == 2,
+              "mode %lu: expected InstallContext = 2 after the pre pass, got status %ld, %lu", mode,
+              done.contextAfterPrePass.status, done.contextAfterPrePass.AsDword());
+        CHECK(done.boundPort.Exists() && done.boundPort.AsText() == kUsbPort,
+              "mode %lu: expected PortName \"USB001\" bound in the companion key, got status %ld \"%s\"",
+              mode, done.boundPort.status, Narrow(done.boundPort.AsText()).c_str());
+        CHECK(done.postPass == NO_ERROR, "mode %lu, post pass: expected 0, got %#lx", mode, done.postPass);
+        CHECK(done.contextAfterPostPass.status == ERROR_FILE_NOT_FOUND,
+              "mode %lu: expected InstallContext deleted by the post pass, got status %ld", mode,
+              done.contextAfterPostPass.status);
+        CHECK(done.queueNameAfterPostPass.status == ERROR_FILE_NOT_FOUND,
+              "mode %lu: expected InstallContextOriginalPrinterName consumed, got status %ld", mode,
+              done.queueNameAfterPostPass.status);
+        CHECK(!done.mappedAfterUnload, "mode %lu: expected the module unloaded after its last reference went",
+              mode);
+    }
+}
+
+BEHAVIOUR_CHECK(EveryTrackingModeRenamesTheQueue) {
+    ADD_DEVICE_OR_FAIL(printer, kPrinterEnumerator, kPrinterDescription, names::printerSetupClass);
+    const char* limitation = nullptr;
+    for (DWORD mode = kFirstMode; mode <= kLastMode; ++mode) {
+        const TrackedInstallation done = InstallUnderMode(world, *printer, mode);
+        if (!CHECK(done.setupFailure == nullptr, "mode %lu: %s", mode, done.setupFailure)) {
+            continue;
+        }
+        if ((limitation = world.RenameLimitation()) != nullptr) {
+            CHECK(HasPrinter(world, done.queueName) && !HasPrinter(world, done.composedName),
+                  "mode %lu: the queue must keep its name \"%s\" when the spooler refuses the rename", mode,
+                  Narrow(done.queueName).c_str());
+            continue;
+        }
+        CHECK(HasPrinter(world, done.composedName), "mode %lu: expected the queue renamed to \"%s\"", mode,
+              Narrow(done.composedName).c_str());
+        CHECK(!HasPrinter(world, done.queueName),
+              "mode %lu: expected no queue left under the old name \"%s\"", mode,
+              Narrow(done.queueName).c_str());
+    }
+    if (limitation != nullptr) {
+        char reason[320];
+        std::snprintf(reason, sizeof(reason), "renaming the queue in tracking modes %u to %u: %s",
+                      static_cast<unsigned>(kFirstMode), static_cast<unsigned>(kLastMode), limitation);
+        SKIP_CHECK(reason);
+    }
+}
+
+// Every allocation of 16 bytes or more fails: the module must still answer every request and unload.
+BEHAVIOUR_CHECK(EveryTrackingModeWithASmallFailSizeStillAnswersAndUnloads) {
+    ADD_DEVICE_OR_FAIL(printer, kPrinterEnumerator, kPrinterDescription, names::printerSetupClass);
+    for (DWORD mode = kFirstMode; mode <= kLastMode; ++mode) {
+        SetSwitches(world, mode, kSmallFailSize);
+        ForgetCoInstallerState(world);
+        printer->SetHardwareText(names::portName, kUsbPort.c_str());
+        world.WriteText(HKEY_CURRENT_USER, names::printSettingsKey, names::originalPrinterName,
+                        W("No Such Queue"));
+        const char* loadFailure = world.LoadModule(ModuleBuild::Shipped);
+        if (!CHECK(loadFailure == nullptr, "mode %lu: %s", mode, loadFailure)) {
+            continue;
+        }
+        const DWORD pre = PrePass(world, *printer);
+        CHECK(pre == names::postProcessingRequired, "mode %lu, pre pass: expected 0xe0000226, got %#lx", mode,
+              pre);
+        const DWORD post = PostPass(world, *printer);
+        CHECK(post == NO_ERROR, "mode %lu, post pass: expected 0, got %#lx", mode, post);
+        const DWORD other = CallPass(world, DIF_SELECTDEVICE, printer->Set(), printer->Element(), false);
+        CHECK(other == NO_ERROR, "mode %lu, DIF_SELECTDEVICE: expected 0, got %#lx", mode, other);
+        // The binding works on strings that the module allocates, which all fail here: evidence that the
+        // switches were read, since untracked the fail size has no effect.
+        const StoredValue port =
+            world.ReadValue(HKEY_LOCAL_MACHINE, names::defaultCompanionKey, names::portName);
+        CHECK(!port.Exists(),
+              "mode %lu: expected no PortName bound while every allocation fails, found \"%s\"", mode,
+              Narrow(port.AsText()).c_str());
+        world.UnloadModule();
+        CHECK(!world.ModuleIsMapped(), "mode %lu: expected the module unloaded after its last reference went",
+              mode);
+    }
+}
+
+BEHAVIOUR_CHECK(ASmallFailSizeWithoutTrackingChangesNothing) {
+    ADD_DEVICE_OR_FAIL(printer, kPrinterEnumerator, kPrinterDescription, names::printerSetupClass);
+    SetSwitches(world, 0, kSmallFailSize);
+    printer->SetHardwareText(names::portName, kUsbPort.c_str());
+    LOAD_MODULE_OR_SKIP(ModuleBuild::Shipped);
+    const DWORD pre = PrePass(world, *printer);
+    CHECK(pre == names::postProcessingRequired, "pre pass: expected 0xe0000226, got %#lx", pre);
+    const StoredValue port = world.ReadValue(HKEY_LOCAL_MACHINE, names::defaultCompanionKey, names::portName);
+    CHECK(port.Exists() && port.AsText() == kUsbPort, "expected PortName \"USB001\" bound, got status %ld",
+          port.status);
+}

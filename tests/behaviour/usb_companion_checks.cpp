@@ -1,0 +1,194 @@
+// The pre pass's USB companion binding against the installation service and the registry: the printer's
+// port name read from its hardware key, the companion chosen by CurrentDeviceType, and PortName written
+// into the registry key of the companion's present device interface or, when the companion is not known,
+// into its settings key.
+#include "behaviour_support.h"
+
+using namespace behaviour;
+
+namespace {
+
+const WCHAR* const kPrinterEnumerator = W("VraUsbPrinter");
+const WCHAR* const kPrinterDescription = W("Alpha 100 USB Printer");
+const WideText kUsbPort = W("USB001");
+
+StoredValue CompanionKeyValue(BehaviourWorld& world, const WCHAR* companionKey, const WCHAR* name) {
+    return world.ReadValue(HKEY_LOCAL_MACHINE, companionKey, name);
+}
+
+// The identifier in ASCII lower case: the same device to a reader who ignores letter case.
+WideText Lowered(const WideText& text) {
+    WideText lowered = text;
+    for (WCHAR& unit : lowered) {
+        if (unit >= 'A' && unit <= 'Z') {
+            unit = static_cast<WCHAR>(unit - 'A' + 'a');
+        }
+    }
+    return lowered;
+}
+
+} // namespace
+
+// Declares `printer`, the USB printer whose pre pass the checks run, or ends the check as failed.
+#define ADD_USB_PRINTER_OR_FAIL()                                                                            \
+    ADD_DEVICE_OR_FAIL(printer, kPrinterEnumerator, kPrinterDescription, names::printerSetupClass);          \
+    printer->SetHardwareText(names::portName, kUsbPort.c_str())
+
+BEHAVIOUR_CHECK(PortNameGoesIntoTheKeyOfTheCompanionsPresentInterface) {
+    LOAD_MODULE_OR_SKIP(ModuleBuild::Shipped);
+    ADD_USB_PRINTER_OR_FAIL();
+    ADD_DEVICE_OR_FAIL(companion, W("VraCompanionA"), W("Companion A"), names::otherDevicesSetupClass);
+    SKIP_UNLESS_PREPARED(companion->ExposeInterface(names::defaultCompanionInterface));
+    // Stored as the service reports the identifier: the comparison is exact.
+    world.WriteText(HKEY_LOCAL_MACHINE, names::defaultCompanionKey, names::bulkInstanceId,
+                    companion->InstanceId());
+
+    const DWORD answer = PrePass(world, *printer);
+    CHECK(answer == names::postProcessingRequired, "expected 0xe0000226, got %#lx", answer);
+    const StoredValue bound =
+        companion->ReadInterfaceValue(names::defaultCompanionInterface, names::portName);
+    CHECK(bound.Exists(), "expected PortName in the interface key, got status %ld", bound.status);
+    CHECK(bound.type == REG_SZ && bound.AsText() == kUsbPort, "expected REG_SZ \"USB001\", got %s \"%s\"",
+          TypeName(bound.type), Narrow(bound.AsText()).c_str());
+    const StoredValue stray = CompanionKeyValue(world, names::defaultCompanionKey, names::portName);
+    CHECK(!stray.Exists(), "the companion key must get no PortName when the interface takes it, found \"%s\"",
+          Narrow(stray.AsText()).c_str());
+}
+
+BEHAVIOUR_CHECK(BulkInstanceIdDifferingOnlyInLetterCaseBindsNothing) {
+    LOAD_MODULE_OR_SKIP(ModuleBuild::Shipped);
+    ADD_USB_PRINTER_OR_FAIL();
+    ADD_DEVICE_OR_FAIL(companion, W("VraCompanionD"), W("Companion D"), names::otherDevicesSetupClass);
+    SKIP_UNLESS_PREPARED(companion->ExposeInterface(names::defaultCompanionInterface));
+    const WideText lowered = Lowered(companion->InstanceId());
+    CHECK(lowered != companion->InstanceId(), "the identifier \"%s\" has no upper-case letter to lower",
+          Narrow(companion->InstanceId()).c_str());
+    world.WriteText(HKEY_LOCAL_MACHINE, names::defaultCompanionKey, names::bulkInstanceId, lowered);
+
+    const DWORD answer = PrePass(world, *printer);
+    CHECK(answer == names::postProcessingRequired, "expected 0xe0000226, got %#lx", answer);
+    const StoredValue notBound =
+        companion->ReadInterfaceValue(names::defaultCompanionInterface, names::portName);
+    CHECK(!notBound.Exists(), "\"%s\" must not match \"%s\", yet the interface key got PortName \"%s\"",
+          Narrow(lowered).c_str(), Narrow(companion->InstanceId()).c_str(),
+          Narrow(notBound.AsText()).c_str());
+    CHECK(!CompanionKeyValue(world, names::defaultCompanionKey, names::portName).Exists(),
+          "a failed match must not fall back to the companion key");
+}
+
+BEHAVIOUR_CHECK(TheCompanionIsFoundBehindOtherPresentInterfacesOfItsClass) {
+    LOAD_MODULE_OR_SKIP(ModuleBuild::Shipped);
+    ADD_USB_PRINTER_OR_FAIL();
+    ADD_DEVICE_OR_FAIL(first, W("VraCompanionB"), W("Companion B"), names::otherDevicesSetupClass);
+    ADD_DEVICE_OR_FAIL(second, W("VraCompanionC"), W("Companion C"), names::otherDevicesSetupClass);
+    SKIP_UNLESS_PREPARED(first->ExposeInterface(names::defaultCompanionInterface));
+    SKIP_UNLESS_PREPARED(second->ExposeInterface(names::defaultCompanionInterface));
+    // Name the companion that the service enumerates later, so that the search has to step over one.
+    const int firstIndex = world.PresentInterfaceIndex(names::defaultCompanionInterface, first->InstanceId());
+    const int secondIndex =
+        world.PresentInterfaceIndex(names::defaultCompanionInterface, second->InstanceId());
+    WorldDevice& target = firstIndex > secondIndex ? *first : *second;
+    WorldDevice& other = firstIndex > secondIndex ? *second : *first;
+    const int targetIndex = firstIndex > secondIndex ? firstIndex : secondIndex;
+    CHECK(targetIndex >= 1, "expected the named companion behind another one, at index %d", targetIndex);
+    world.WriteText(HKEY_LOCAL_MACHINE, names::defaultCompanionKey, names::bulkInstanceId,
+                    target.InstanceId());
+
+    const DWORD answer = PrePass(world, *printer);
+    CHECK(answer == names::postProcessingRequired, "expected 0xe0000226, got %#lx", answer);
+    const StoredValue bound = target.ReadInterfaceValue(names::defaultCompanionInterface, names::portName);
+    CHECK(bound.Exists() && bound.AsText() == kUsbPort,
+          "expected PortName \"USB001\" in the interface key of %s (index %d), got status %ld",
+          Narrow(target.InstanceId()).c_str(), targetIndex, bound.status);
+    CHECK(!other.ReadInterfaceValue(names::defaultCompanionInterface, names::portName).Exists(),
+          "the other companion's interface must get no PortName");
+}
+
+BEHAVIOUR_CHECK(WithoutBulkInstanceIdPortNameGoesIntoTheCompanionKey) {
+    LOAD_MODULE_OR_SKIP(ModuleBuild::Shipped);
+    ADD_USB_PRINTER_OR_FAIL();
+    const DWORD answer = PrePass(world, *printer);
+    CHECK(answer == names::postProcessingRequired, "expected 0xe0000226, got %#lx", answer);
+    const StoredValue port = CompanionKeyValue(world, names::defaultCompanionKey, names::portName);
+    CHECK(port.Exists(), "expected the default companion key created with PortName, got status %ld",
+          port.status);
+    CHECK(port.type == REG_SZ && port.AsText() == kUsbPort, "expected REG_SZ \"USB001\", got %s \"%s\"",
+          TypeName(port.type), Narrow(port.AsText()).c_str());
+    CHECK(!world.KeyExists(HKEY_LOCAL_MACHINE, names::alternateCompanionKey),
+          "the alternate companion key must stay absent");
+}
+
+BEHAVIOUR_CHECK(BulkInstanceIdOfAnotherTypeCountsAsAbsent) {
+    LOAD_MODULE_OR_SKIP(ModuleBuild::Shipped);
+    ADD_USB_PRINTER_OR_FAIL();
+    world.WriteDword(HKEY_LOCAL_MACHINE, names::defaultCompanionKey, names::bulkInstanceId, 7);
+    const DWORD answer = PrePass(world, *printer);
+    CHECK(answer == names::postProcessingRequired, "expected 0xe0000226, got %#lx", answer);
+    const StoredValue port = CompanionKeyValue(world, names::defaultCompanionKey, names::portName);
+    CHECK(port.Exists() && port.AsText() == kUsbPort,
+          "a REG_DWORD BulkInstanceID: expected PortName \"USB001\" in the companion key, got status %ld",
+          port.status);
+}
+
+BEHAVIOUR_CHECK(BulkInstanceIdNamingNoPresentDeviceBindsNothing) {
+    LOAD_MODULE_OR_SKIP(ModuleBuild::Shipped);
+    ADD_USB_PRINTER_OR_FAIL();
+    world.WriteText(HKEY_LOCAL_MACHINE, names::defaultCompanionKey, names::bulkInstanceId,
+                    W("ROOT\\VRANOSUCHCOMPANION\\0000"));
+    const DWORD answer = PrePass(world, *printer);
+    CHECK(answer == names::postProcessingRequired, "expected 0xe0000226, got %#lx", answer);
+    const StoredValue port = CompanionKeyValue(world, names::defaultCompanionKey, names::portName);
+    CHECK(!port.Exists(),
+          "expected no PortName in the companion key when its named device is missing, found "
+          "\"%s\"",
+          Narrow(port.AsText()).c_str());
+}
+
+BEHAVIOUR_CHECK(CurrentDeviceTypeZeroSelectsTheDefaultCompanionAndIsConsumed) {
+    LOAD_MODULE_OR_SKIP(ModuleBuild::Shipped);
+    ADD_USB_PRINTER_OR_FAIL();
+    world.WriteDword(HKEY_LOCAL_MACHINE, names::printSettingsKey, names::currentDeviceType, 0);
+    PrePass(world, *printer);
+    const StoredValue selector =
+        world.ReadValue(HKEY_LOCAL_MACHINE, names::printSettingsKey, names::currentDeviceType);
+    CHECK(selector.status == ERROR_FILE_NOT_FOUND, "expected CurrentDeviceType deleted, got status %ld",
+          selector.status);
+    const StoredValue port = CompanionKeyValue(world, names::defaultCompanionKey, names::portName);
+    CHECK(port.Exists() && port.AsText() == kUsbPort,
+          "expected PortName \"USB001\" in the default companion key, got status %ld", port.status);
+    CHECK(!world.KeyExists(HKEY_LOCAL_MACHINE, names::alternateCompanionKey),
+          "the alternate companion key must stay absent");
+}
+
+BEHAVIOUR_CHECK(CurrentDeviceTypeOneSelectsTheAlternateCompanionAndIsConsumed) {
+    LOAD_MODULE_OR_SKIP(ModuleBuild::Shipped);
+    ADD_USB_PRINTER_OR_FAIL();
+    world.WriteDword(HKEY_LOCAL_MACHINE, names::printSettingsKey, names::currentDeviceType, 1);
+    PrePass(world, *printer);
+    const StoredValue selector =
+        world.ReadValue(HKEY_LOCAL_MACHINE, names::printSettingsKey, names::currentDeviceType);
+    CHECK(selector.status == ERROR_FILE_NOT_FOUND, "expected CurrentDeviceType deleted, got status %ld",
+          selector.status);
+    const StoredValue alternate = CompanionKeyValue(world, names::alternateCompanionKey, names::portName);
+    CHECK(alternate.Exists() && alternate.AsText() == kUsbPort,
+          "expected PortName \"USB001\" in the alternate companion key, got status %ld", alternate.status);
+    CHECK(!world.KeyExists(HKEY_LOCAL_MACHINE, names::defaultCompanionKey),
+          "the default companion key must stay absent");
+}
+
+BEHAVIOUR_CHECK(PortsWithoutUsbInThisLetterCaseBindNothing) {
+    LOAD_MODULE_OR_SKIP(ModuleBuild::Shipped);
+    ADD_DEVICE_OR_FAIL(printer, kPrinterEnumerator, kPrinterDescription, names::printerSetupClass);
+    const WCHAR* const ports[] = {W("usb001"), W("LPT1:"), W("FILE:")};
+    for (const WCHAR* port : ports) {
+        ForgetCoInstallerState(world);
+        printer->SetHardwareText(names::portName, port);
+        world.WriteDword(HKEY_LOCAL_MACHINE, names::printSettingsKey, names::currentDeviceType, 1);
+        const DWORD answer = PrePass(world, *printer);
+        CHECK(answer == names::postProcessingRequired, "port %s: expected 0xe0000226, got %#lx",
+              Narrow(port).c_str(), answer);
+        CHECK(CompanionKeysUntouched(world), "port %s: expected no companion key", Narrow(port).c_str());
+        CHECK(world.ReadValue(HKEY_LOCAL_MACHINE, names::printSettingsKey, names::currentDeviceType).Exists(),
+              "port %s: CurrentDeviceType must stay", Narrow(port).c_str());
+    }
+}
