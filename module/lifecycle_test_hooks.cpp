@@ -1,7 +1,8 @@
 // Test-only entry points of the host build "vracoins_lifecycle": the module's objects with these hooks
 // linked first, so that the host's tests can make the loaded module allocate, release and leak through its
 // own operators, and release blocks after the collector's teardown, as the module's own static objects do
-// when they are destroyed at unload. Never part of the shipped module.
+// when they are destroyed at unload. Never part of the shipped module. Built with debug information, so
+// that the tracker names the call sites here by function, file and line.
 #include "memtrack/block_counters.h"
 #include "memtrack/collector.h"
 #include "memtrack/mem_header.h"
@@ -25,6 +26,7 @@ struct KeptBlock {
 KeptBlock keptBlocks[keptCapacity];
 size_t keptCount = 0;
 bool exitHandlerBeforeCollector = false;
+int leakCallLine = 0;
 
 void releaseBlock(void* pointer, int kind) {
     if (kind == AllocKindArray) {
@@ -63,6 +65,21 @@ void* vracoinsTestHook_allocate(size_t size, int kind) {
         return ::operator new[](size, std::nothrow);
     }
     return ::operator new(size, std::nothrow);
+}
+
+// A block through the module's operator new, meant to be left live: its call site is known, below.
+void* vracoinsTestHook_leak(size_t size) {
+    void* block = (leakCallLine = __LINE__, ::operator new(size, std::nothrow));
+    return block;
+}
+
+// The source line and file of the allocation above; the line is 0 before the first call.
+int vracoinsTestHook_leakLine() {
+    return leakCallLine;
+}
+
+const char* vracoinsTestHook_leakFile() {
+    return __FILE__;
 }
 
 // Releases through the module's operator delete (kind 0) or operator delete[] (kind 1).

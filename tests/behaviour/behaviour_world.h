@@ -125,6 +125,10 @@ class BehaviourWorld {
     // release through operator delete (or delete[]).
     virtual void* AllocateInModule(size_t size, bool array) = 0;
     virtual void ReleaseInModule(void* block, bool array) = 0;
+    // Through the test build's operator new, a block of `size` bytes meant to be left live, made at a call
+    // site that the build names: its source file as the compiler named it, and its line. Null (and nothing
+    // named) when the loaded build has no such site.
+    virtual void* LeakAtKnownLine(size_t size, std::string* sourceFile, int* line) = 0;
     // As GetModuleFileNameA names the loaded module, and the process.
     virtual std::string ModulePath() = 0;
     virtual std::string ProcessPath() = 0;

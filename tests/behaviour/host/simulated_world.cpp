@@ -218,6 +218,25 @@ void SimulatedWorld::ReleaseInModule(void* block, bool array) {
     }
 }
 
+void* SimulatedWorld::LeakAtKnownLine(size_t size, std::string* sourceFile, int* line) {
+    auto leak = module_ != nullptr
+                    ? reinterpret_cast<void* (*)(size_t)>(dlsym(module_, "vracoinsTestHook_leak"))
+                    : nullptr;
+    auto lineOf = module_ != nullptr
+                      ? reinterpret_cast<int (*)()>(dlsym(module_, "vracoinsTestHook_leakLine"))
+                      : nullptr;
+    auto fileOf = module_ != nullptr
+                      ? reinterpret_cast<const char* (*)()>(dlsym(module_, "vracoinsTestHook_leakFile"))
+                      : nullptr;
+    if (leak == nullptr || lineOf == nullptr || fileOf == nullptr) {
+        return nullptr;
+    }
+    void* block = leak(size);
+    *sourceFile = fileOf();
+    *line = lineOf();
+    return block;
+}
+
 std::string SimulatedWorld::ModulePath() {
     HMODULE module = nullptr;
     if (entry_ == nullptr || !GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |

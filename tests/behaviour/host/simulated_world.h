@@ -36,6 +36,7 @@ class SimulatedWorld : public BehaviourWorld {
                     COINSTALLER_CONTEXT_DATA* context) override;
     void* AllocateInModule(size_t size, bool array) override;
     void ReleaseInModule(void* block, bool array) override;
+    void* LeakAtKnownLine(size_t size, std::string* sourceFile, int* line) override;
     std::string ModulePath() override;
     std::string ProcessPath() override;
 

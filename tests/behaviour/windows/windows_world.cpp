@@ -6,6 +6,7 @@
 
 #include <winternl.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -230,6 +231,19 @@ void WindowsWorld::ReleaseInModule(void* block, bool array) {
     }
 }
 
+void* WindowsWorld::LeakAtKnownLine(size_t size, std::string* sourceFile, int* line) {
+    auto leak = Export<void* (*)(size_t)>(module_, "vracoinsTestHook_leak");
+    auto lineOf = Export<int (*)()>(module_, "vracoinsTestHook_leakLine");
+    auto fileOf = Export<const char* (*)()>(module_, "vracoinsTestHook_leakFile");
+    if (leak == nullptr || lineOf == nullptr || fileOf == nullptr) {
+        return nullptr;
+    }
+    void* block = leak(size);
+    *sourceFile = fileOf();
+    *line = lineOf();
+    return block;
+}
+
 std::string WindowsWorld::ModulePath() {
     char path[MAX_PATH] = {};
     const DWORD length = module_ != nullptr ? GetModuleFileNameA(module_, path, MAX_PATH) : 0;
@@ -258,13 +272,23 @@ unsigned WindowsWorld::BreakpointTraps() {
 std::string WindowsWorld::FreshLogDirectory() {
     char temp[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, temp);
-    const std::string path =
-        std::string(temp) + "vracoins_behaviour_logs" + std::to_string(logDirectories_.size() + 1);
-    logDirectories_.push_back(path);
-    for (const std::string& name : FilesIn(path)) {
-        DeleteFileA((path + "\\" + name).c_str());
+    // A module unloaded with blocks still live keeps its log files open until the process ends, so their
+    // directory cannot be removed: the next name is taken then.
+    std::string path;
+    for (unsigned number = 1;; ++number) {
+        path = std::string(temp) + "vracoins_behaviour_logs" + std::to_string(number);
+        if (std::find(logDirectories_.begin(), logDirectories_.end(), path) != logDirectories_.end()) {
+            continue;
+        }
+        for (const std::string& name : FilesIn(path)) {
+            DeleteFileA((path + "\\" + name).c_str());
+        }
+        RemoveDirectoryA(path.c_str());
+        if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            break;
+        }
     }
-    RemoveDirectoryA(path.c_str());
+    logDirectories_.push_back(path);
     return path;
 }
 

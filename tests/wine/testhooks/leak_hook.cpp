@@ -15,9 +15,13 @@ extern "C" void* vracoinsTestHook_leak(size_t size) {
     return block;
 }
 
-// The source line of the allocation above; 0 before the first call.
+// The source line and file of the allocation above; the line is 0 before the first call.
 extern "C" int vracoinsTestHook_leakLine() {
     return leakCallLine;
+}
+
+extern "C" const char* vracoinsTestHook_leakFile() {
+    return __FILE__;
 }
 
 // A block through the module's operator new (kind 0) or operator new[] (kind 1); null on failure.
