@@ -84,8 +84,9 @@ void WindowsWorld::Clear() {
     UnloadModule();
     winetest::DeleteKeyTree(HKEY_CURRENT_USER, kSystemKey);
     winetest::DeleteKeyTree(HKEY_LOCAL_MACHINE, kSystemKey);
-    for (const WideText& name : printers_) {
-        winetest::DeletePrinterNamed(name.c_str());
+    for (HANDLE printer : printers_) {
+        DeletePrinter(printer);
+        ClosePrinter(printer);
     }
     printers_.clear();
     RemoveLogDirectories();
@@ -149,8 +150,7 @@ const char* WindowsWorld::AddPrinter(const WCHAR* name, const WCHAR* driver, con
         std::snprintf(reason_, sizeof(reason_), "AddPrinterW failed with error %lu", GetLastError());
         return reason_;
     }
-    ClosePrinter(printer);
-    printers_.push_back(name);
+    printers_.push_back(printer);
     return nullptr;
 }
 
@@ -173,7 +173,13 @@ std::vector<WideText> WindowsWorld::PrinterNames() {
 
 const char* WindowsWorld::RenameLimitation() {
     if (renameProbe_ < 0) {
-        // Asked once, of a queue of its own with its record unchanged.
+        // Asked once, of a queue of its own with its record unchanged; the queue needs its driver installed.
+        std::string why;
+        if (!winetest::EnsurePrinterDriver(L"Example PCL 6 Driver", &why)) {
+            std::snprintf(reason_, sizeof(reason_),
+                          "cannot install the driver of the spooler's rename probe: %s", why.c_str());
+            return reason_;
+        }
         winetest::TestPrinter probe(L"Vracoins Rename Probe", L"Example PCL 6 Driver", L"FILE:");
         renameProbe_ = winetest::SpoolerRenamesAtLevel4(probe, &renameError_) ? 1 : 0;
     }

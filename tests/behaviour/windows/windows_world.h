@@ -57,7 +57,9 @@ class WindowsWorld : public BehaviourWorld {
     void RemoveLogDirectories();
 
     winetest::DebugOutputCapture capture_;
-    std::vector<WideText> printers_; // queues the checks added, deleted again by Clear
+    // The queues the checks added, by the handles AddPrinterW gave: a handle follows its queue through a
+    // rename, so that Clear deletes the queue under whatever name the module gave it.
+    std::vector<HANDLE> printers_;
     std::vector<std::string> logDirectories_;
     std::string moduleName_;
     HMODULE module_ = nullptr;
