@@ -5,6 +5,7 @@
 // names and string data are read as UTF-8 and stored as UTF-16 as Windows stores ANSI text.
 // Not modelled: the zero-termination fix-ups of RegGetValue (RegQueryValueExW returns the bytes as
 // stored, as it does on Windows), HKEY_PERFORMANCE_DATA, remote registries, notifications.
+// Every value access through a handle that reaches its key is logged for winsim::ValueAccessLog.
 #include "registry_store.h"
 #include "sim_entry.h"
 #include "sim_text.h"
@@ -67,6 +68,7 @@ LSTATUS SetValueFor(const char* function, HKEY hKey, const SimWString& name, DWO
     if (lpData == nullptr && cbData != 0) {
         return kNoAccess;
     }
+    RecordValueAccess(*key, name, ValueOperation::Write, FindValue(*key, name), dwType);
     bool isText = dwType == REG_SZ || dwType == REG_EXPAND_SZ || dwType == REG_MULTI_SZ;
     if (narrowData && isText) {
         // The A form converts text data, its counted bytes as given, to UTF-16.
@@ -125,6 +127,7 @@ LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserv
         return status;
     }
     const RegValue* value = FindValue(*key, name);
+    RecordValueAccess(*key, name, ValueOperation::Read, value, 0);
     if (value == nullptr) {
         return ERROR_FILE_NOT_FOUND;
     }
@@ -169,6 +172,7 @@ LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
     if (!KeyOfCall(call, hKey, KEY_SET_VALUE, &key, &status)) {
         return status;
     }
+    RecordValueAccess(*key, name, ValueOperation::Delete, FindValue(*key, name), 0);
     return RemoveValue(*key, name) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 

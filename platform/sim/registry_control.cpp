@@ -1,5 +1,5 @@
 // Test-facing control of the simulated registry: seeding keys and values, reading back what the code
-// under test wrote, limiting access to keys, and the open-handle accounting.
+// under test wrote, limiting access to keys, the open-handle accounting and the log of value accesses.
 #include "registry_store.h"
 #include "sim_control.h"
 #include "sim_entry.h"
@@ -112,6 +112,23 @@ std::vector<std::u16string> OpenedKeyLog() {
     std::vector<std::u16string> log;
     for (const SimWString& path : OpenedKeys()) {
         log.push_back(FromSim(path));
+    }
+    return log;
+}
+
+std::vector<ValueAccess> ValueAccessLog() {
+    ControlCall call;
+    std::vector<ValueAccess> log;
+    for (const ValueAccessEntry& entry : ValueAccesses()) {
+        ValueAccess access;
+        access.keyPath = FromSim(entry.keyPath);
+        access.name = FromSim(entry.name);
+        access.operation = entry.operation == ValueOperation::Write    ? ValueAccess::Write
+                           : entry.operation == ValueOperation::Delete ? ValueAccess::Delete
+                                                                       : ValueAccess::Read;
+        access.type = entry.type;
+        access.existed = entry.existed;
+        log.push_back(access);
     }
     return log;
 }

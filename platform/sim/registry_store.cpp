@@ -35,6 +35,7 @@ struct RegistryState {
     ULONG_PTR nextHandle = kFirstKeyHandle;
     SimMap<SimWString, REGSAM> limits; // by folded full path
     SimVector<SimWString> opened;
+    SimVector<ValueAccessEntry> valueAccesses;
 
     RegistryState() { MakeRoots(); }
     void MakeRoots() {
@@ -315,6 +316,21 @@ const SimVector<SimWString>& OpenedKeys() {
     return Registry().opened;
 }
 
+void RecordValueAccess(const RegKey& key, const SimWString& name, ValueOperation operation,
+                       const RegValue* found, DWORD writtenType) {
+    ValueAccessEntry entry;
+    entry.keyPath = FullPath(key);
+    entry.name = name;
+    entry.operation = operation;
+    entry.existed = found != nullptr;
+    entry.type = operation == ValueOperation::Write ? writtenType : (found != nullptr ? found->type : 0);
+    Registry().valueAccesses.push_back(entry);
+}
+
+const SimVector<ValueAccessEntry>& ValueAccesses() {
+    return Registry().valueAccesses;
+}
+
 void ResetRegistry() {
     RegistryState& state = Registry();
     MarkDeleted(*state.currentUser);
@@ -323,6 +339,7 @@ void ResetRegistry() {
     state.handles.clear();
     state.limits.clear();
     state.opened.clear();
+    state.valueAccesses.clear();
 }
 
 } // namespace winsim_detail

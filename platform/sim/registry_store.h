@@ -1,7 +1,8 @@
 // The simulated registry's state: two trees of keys (HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE), the table of
-// open key handles with their granted access, the access limits that tests put on keys, and the log of
-// opened keys. Shared by the registry functions, the device-interface keys of SetupAPI and the control
-// API. Every function here expects the caller to hold the world lock. Internal to platform/sim.
+// open key handles with their granted access, the access limits that tests put on keys, and the logs of
+// opened keys and of value accesses. Shared by the registry functions, the device-interface keys of
+// SetupAPI and the control API. Every function here expects the caller to hold the world lock. Internal
+// to platform/sim.
 #pragma once
 
 #include "sim_alloc.h"
@@ -41,6 +42,21 @@ LSTATUS CloseKeyHandle(HKEY handle);
 RegValue* FindValue(RegKey& key, const SimWString& name);
 void StoreValue(RegKey& key, const SimWString& name, DWORD type, const BYTE* data, size_t size);
 bool RemoveValue(RegKey& key, const SimWString& name);
+
+// One value read, written or deleted through a handle whose key was found with the right for it, by
+// full key path ("HKLM\..." or "HKCU\...").
+enum class ValueOperation { Read, Write, Delete };
+struct ValueAccessEntry {
+    SimWString keyPath;
+    SimWString name;
+    ValueOperation operation = ValueOperation::Read;
+    DWORD type = 0; // the type written, or the type of the value found by a read or deletion
+    bool existed = false;
+};
+// `found`: the value as it stood before the access (null when absent).
+void RecordValueAccess(const RegKey& key, const SimWString& name, ValueOperation operation,
+                       const RegValue* found, DWORD writtenType);
+const SimVector<ValueAccessEntry>& ValueAccesses();
 
 // Control-side access by root and path; null when the key is missing (FindKey) or the path is invalid.
 std::shared_ptr<RegKey> FindKey(HKEY root, const SimWString& path);

@@ -53,6 +53,18 @@ void RestrictKeyAccess(HKEY root, const std::u16string& path, REGSAM allowed);
 size_t OpenKeyCount();
 // Full paths ("HKLM\..." or "HKCU\...") of every key successfully opened or created, in order.
 std::vector<std::u16string> OpenedKeyLog();
+// Every value read (RegQueryValueExW), written (RegSetValueEx*) or deleted (RegDeleteValueW) since the
+// last Reset, in order, by the calls whose handle reached its key with the right they need; reads and
+// deletions of absent values included. Seeding through this API is not logged.
+struct ValueAccess {
+    enum Operation { Read, Write, Delete };
+    std::u16string keyPath; // "HKLM\..." or "HKCU\...", each level in the letter case it was created with
+    std::u16string name;
+    Operation operation = Read;
+    DWORD type = 0;       // written; for a read or deletion, the type of the value found (0 when absent)
+    bool existed = false; // whether the value existed before the access
+};
+std::vector<ValueAccess> ValueAccessLog();
 
 // --- Devices (SetupAPI) ------------------------------------------------------------------------------
 // With `keep`, SetupAPI calls that succeed leave the thread's last error as it was, as Wine's do, instead
