@@ -1,10 +1,17 @@
 // The co-installer as the device-installation service itself loads and calls it: registered the way a
-// driver package's INF registers it (CoInstallers32 = "<dll>,VRACoInstallerEntryProc" in the device's
-// driver key) and reached through SetupDiCallClassInstaller, not through a direct call.
+// driver package registers it (the INF's CoInstallers section, which DIF_REGISTER_COINSTALLERS writes
+// into the device's driver key as CoInstallers32 = "<dll>,VRACoInstallerEntryProc") and reached through
+// SetupDiCallClassInstaller(DIF_INSTALLDEVICE), never called directly for the pre pass. This SetupAPI
+// calls co-installers before the class installer only; the test then plays the service's part for the
+// post pass, with the class installer's result in InstallResult, as Windows does. A device that the
+// service installed with the co-installer in it must come out as an otherwise identical device installed
+// without it.
 #include "tests/wine/support/coinstaller_module.h"
+#include "tests/wine/support/driver_package.h"
 #include "tests/wine/support/orvale_registry.h"
 #include "tests/wine/support/registry_values.h"
 #include "tests/wine/support/test_device.h"
+#include "tests/wine/support/test_printer.h"
 #include "tests/wine/wine_check.h"
 
 #include <string>
@@ -12,6 +19,20 @@
 using namespace winetest;
 
 namespace {
+
+constexpr GUID kOtherDevicesSetupClass = {
+    0x4D36E97E, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+
+const wchar_t kDescription[] = L"Alpha 100 USB Printer";
+const char kModel[] = "Alpha 100 PCL 6";
+const char kHardwareId[] = "USBPRINT\\VRA_Alpha_100";
+const wchar_t kUsbPort[] = L"USB001";
+const wchar_t kPclDriver[] = L"Example PCL 6 Driver";
+const wchar_t kQueueName[] = L"Service Queue";
+const wchar_t kQueuePort[] = L"FILE:";
+const wchar_t kComposedName[] = L"Alpha 100 VRA PCL 6";
+const wchar_t kClassCoInstallersKey[] = L"System\\CurrentControlSet\\Control\\CoDeviceInstallers";
+const wchar_t kPrinterClassText[] = L"{4D36E979-E325-11CE-BFC1-08002BE10318}";
 
 // The path as the ANSI functions gave it, in UTF-16.
 std::wstring Widen(const std::string& text) {
@@ -25,35 +46,238 @@ std::wstring Widen(const std::string& text) {
     return wide;
 }
 
-void test_install_request_reaches_coinstaller(TestDevice& printer) {
-    CHECK_AREA("the service runs the pre pass of the co-installer named in CoInstallers32");
-    ForgetCoInstallerState();
-    SetLastError(ERROR_SUCCESS);
-    // No driver is selected for the device, so the class installer's own part fails; the co-installer's
-    // pre pass runs before it all the same.
-    const BOOL installed = SetupDiCallClassInstaller(DIF_INSTALLDEVICE, printer.Set(), printer.Element());
-    const DWORD error = GetLastError();
-    const RegistryValue port = ReadValue(HKEY_LOCAL_MACHINE, kDefaultCompanionKey, kPortNameValue);
-    CHECK(port.Exists() && port.AsText() == L"USB001",
-          "expected the pre pass to leave PortName \"USB001\" in the companion key, got status %ld "
-          "(SetupDiCallClassInstaller answered %d, error %#lx)",
-          port.status, installed, error);
+ServiceAnswer InstallDevice(TestDevice& device) {
+    return InstallThroughService(device.Set(), device.Element());
+}
 
-    const RegistryValue context = ReadValue(HKEY_CURRENT_USER, kPrintSettingsKey, kInstallContextValue);
-    if (context.Exists() && context.AsDword() == 2) {
-        SKIP(
-            "post pass: this SetupAPI calls co-installers before the class installer only, so InstallContext "
-            "stays 2 (SetupDiCallClassInstaller answered %d, error %#lx)",
-            installed, error);
+// What the components around the co-installer leave for one installation: a companion that the
+// companion's installer recorded, the selector, and the print queue's name as the printer's setup stored
+// it. The queue and the companion live as long as the object.
+class InstallationSurroundings {
+  public:
+    InstallationSurroundings()
+        : companion(L"VraServiceCompanion", L"Alpha 100 Companion", kOtherDevicesSetupClass),
+          queue(kQueueName, kPclDriver, kQueuePort) {
+        ForgetCoInstallerState();
+        ready = CHECK(companion.IsRegistered() && companion.ExposeInterface(kDefaultCompanionInterface),
+                      "cannot make the companion present: %s", companion.Failure().c_str()) &&
+                CHECK(queue.IsAdded(), "cannot add the queue: %s", queue.Failure().c_str());
+        if (!ready) {
+            return;
+        }
+        queue.SetDataText(kQueuePort, L"Alpha 100");
+        WriteText(HKEY_LOCAL_MACHINE, kDefaultCompanionKey, kBulkInstanceIdValue, companion.InstanceId());
+        WriteDword(HKEY_LOCAL_MACHINE, kPrintSettingsKey, kCurrentDeviceTypeValue, 0);
+        WriteText(HKEY_CURRENT_USER, kPrintSettingsKey, kOriginalPrinterNameValue, kQueueName);
+    }
+    ~InstallationSurroundings() { ForgetCoInstallerState(); }
+
+    bool IsReady() const { return ready; }
+    RegistryValue BoundPort() {
+        return companion.ReadInterfaceValue(kDefaultCompanionInterface, kPortNameValue);
+    }
+    const TestPrinter& Queue() const { return queue; }
+
+  private:
+    TestDevice companion;
+    TestPrinter queue;
+    bool ready = false;
+};
+
+// The pre pass ran inside SetupDiCallClassInstaller: the context stored, the port bound at the
+// companion's interface and the selector consumed. Answers whether the service left the post pass to
+// its caller (this SetupAPI), in which case InstallContext must still be 2.
+bool CheckPrePassRanInService(InstallationSurroundings& around, const ServiceAnswer& answer) {
+    const RegistryValue port = around.BoundPort();
+    CHECK(port.Exists() && port.AsText() == kUsbPort,
+          "expected the pre pass to bind PortName \"USB001\" at the companion's interface, got status %ld "
+          "(SetupDiCallClassInstaller answered %d, error %#lx)",
+          port.status, answer.succeeded, answer.error);
+    CHECK(!ReadValue(HKEY_LOCAL_MACHINE, kPrintSettingsKey, kCurrentDeviceTypeValue).Exists(),
+          "expected the pre pass to consume CurrentDeviceType");
+    // Windows runs the post pass itself once the class installer has answered, and that consumes the
+    // stored queue name; this SetupAPI does not ("Co-installer postprocessing not implemented").
+    const bool postPassLeftToCaller = UserSettingsValue(kOriginalPrinterNameValue).Exists();
+    if (postPassLeftToCaller) {
+        const RegistryValue context = UserSettingsValue(kInstallContextValue);
+        CHECK(context.Exists() && context.type == REG_DWORD && context.AsDword() == 2,
+              "expected the pre pass to store InstallContext REG_DWORD 2, got status %ld, %s %lu",
+              context.status, TypeName(context.type), context.AsDword());
+    }
+    return postPassLeftToCaller;
+}
+
+// The service's post pass with the class installer's result, then what it must have done.
+void PlayPostPassAndCheck(const CoInstallerModule& coinstaller, TestDevice& printer,
+                          InstallationSurroundings& around, const ServiceAnswer& answer,
+                          bool postPassLeftToCaller) {
+    if (postPassLeftToCaller) {
+        COINSTALLER_CONTEXT_DATA seen = {};
+        const DWORD post = coinstaller.Call(DIF_INSTALLDEVICE, printer.Set(), printer.Element(), true,
+                                            answer.InstallResult(), &seen);
+        CHECK(post == NO_ERROR, "post pass with InstallResult %#lx: expected 0, got %#lx",
+              answer.InstallResult(), post);
+        CHECK(seen.InstallResult == answer.InstallResult() && seen.PrivateData == nullptr,
+              "the post pass must leave the context record alone: got InstallResult %#lx, PrivateData %p",
+              seen.InstallResult, seen.PrivateData);
+    }
+    const RegistryValue context = UserSettingsValue(kInstallContextValue);
+    CHECK(context.status == ERROR_FILE_NOT_FOUND,
+          "expected InstallContext cleared by the post pass, got status %ld, %lu", context.status,
+          context.AsDword());
+    const RegistryValue name = UserSettingsValue(kOriginalPrinterNameValue);
+    CHECK(name.status == ERROR_FILE_NOT_FOUND,
+          "expected InstallContextOriginalPrinterName consumed by the post pass, got status %ld, \"%s\"",
+          name.status, Narrow(name.AsText()).c_str());
+    DWORD level4Error = ERROR_SUCCESS;
+    if (SpoolerRenamesAtLevel4(around.Queue(), &level4Error)) {
+        CHECK(around.Queue().CurrentName() == kComposedName, "expected the queue renamed, got \"%s\"",
+              Narrow(around.Queue().CurrentName()).c_str());
     } else {
-        CHECK(context.status == ERROR_FILE_NOT_FOUND,
-              "expected InstallContext deleted by the post pass, got status %ld, %s %lu", context.status,
-              TypeName(context.type), context.AsDword());
+        CHECK(around.Queue().CurrentName() == kQueueName, "the queue must keep its name, got \"%s\"",
+              Narrow(around.Queue().CurrentName()).c_str());
+        SKIP("queue rename: this spooler refuses SetPrinterW at level 4 (error %lu)", level4Error);
     }
 }
 
-void test_other_request_passes_through(TestDevice& printer) {
+void test_installation_with_driver_package(const CoInstallerModule& coinstaller, const std::string& module) {
+    CHECK_AREA("a driver package's INF registers the co-installer in the device's driver key");
+    TestDevice printer(L"VraServicePrinter", kDescription, kPrinterSetupClass);
+    PrinterDriverPackage package("vra_service_package", kModel, kHardwareId, module);
+    std::string why;
+    if (!CHECK(printer.IsRegistered(), "cannot register the printer: %s", printer.Failure().c_str()) ||
+        !CHECK(package.PrepareInstall(printer.Set(), printer.Element(), &why), "%s", why.c_str())) {
+        return;
+    }
+    printer.SetHardwareText(kPortNameValue, kUsbPort);
+    const std::wstring expected = Widen(module) + L",VRACoInstallerEntryProc";
+    const std::wstring registered = RegisteredCoInstallers(printer.Set(), printer.Element());
+    CHECK(registered == expected, "expected CoInstallers32 \"%s\", got \"%s\"", Narrow(expected).c_str(),
+          Narrow(registered).c_str());
+
+    CHECK_AREA("SetupDiCallClassInstaller(DIF_INSTALLDEVICE) runs the pre pass");
+    InstallationSurroundings around;
+    if (!around.IsReady()) {
+        return;
+    }
+    const ServiceAnswer answer = InstallDevice(printer);
+    const bool leftToCaller = CheckPrePassRanInService(around, answer);
+
+    CHECK_AREA("the installation's result is the service's own");
+    // The same installation of an otherwise identical device whose package names no co-installer.
+    CHECK(answer.succeeded,
+          "expected the device installed with the package's driver selected, got error %#lx", answer.error);
+    TestDevice twin(L"VraServiceTwin", kDescription, kPrinterSetupClass);
+    PrinterDriverPackage plain("vra_service_plain_package", kModel, kHardwareId, std::string());
+    if (CHECK(twin.IsRegistered() && plain.PrepareInstall(twin.Set(), twin.Element(), &why),
+              "cannot prepare the device without co-installer: %s %s", twin.Failure().c_str(), why.c_str())) {
+        twin.SetHardwareText(kPortNameValue, kUsbPort);
+        const ServiceAnswer without = InstallDevice(twin);
+        CHECK(answer.SameAs(without),
+              "with the co-installer the service answered %d (error %#lx), without it %d (error %#lx)",
+              answer.succeeded, answer.error, without.succeeded, without.error);
+    }
+
+    CHECK_AREA("the post pass with the class installer's success");
+    PlayPostPassAndCheck(coinstaller, printer, around, answer, leftToCaller);
+}
+
+// Without a selected driver the class installer's part fails; the co-installer's pre pass runs before
+// it all the same, the failure is the service's own, and the post pass runs the same steps after it.
+void test_installation_without_driver(const CoInstallerModule& coinstaller, const std::string& module) {
+    CHECK_AREA("a failed class installation: the pre pass still runs");
+    TestDevice printer(L"VraServiceNoDriver", kDescription, kPrinterSetupClass);
+    TestDevice twin(L"VraServiceNoDriverTwin", kDescription, kPrinterSetupClass);
+    if (!CHECK(printer.IsRegistered() && twin.IsRegistered(), "cannot register the printers: %s %s",
+               printer.Failure().c_str(), twin.Failure().c_str())) {
+        return;
+    }
+    // The value that DIF_REGISTER_COINSTALLERS would write, which needs a selected driver.
+    const LONG registered =
+        printer.SetDriverMultiText(L"CoInstallers32", Widen(module) + L",VRACoInstallerEntryProc");
+    if (!CHECK(registered == ERROR_SUCCESS, "cannot write CoInstallers32, error %ld", registered)) {
+        return;
+    }
+    printer.SetHardwareText(kPortNameValue, kUsbPort);
+    twin.SetHardwareText(kPortNameValue, kUsbPort);
+    InstallationSurroundings around;
+    if (!around.IsReady()) {
+        return;
+    }
+    const ServiceAnswer answer = InstallDevice(printer);
+    const bool leftToCaller = CheckPrePassRanInService(around, answer);
+
+    CHECK_AREA("a failed class installation: the failure is the service's own");
+    const ServiceAnswer without = InstallDevice(twin);
+    CHECK(!answer.succeeded && answer.error == ERROR_NO_DRIVER_SELECTED,
+          "expected ERROR_NO_DRIVER_SELECTED (%#lx) from the class installer, got %d, error %#lx",
+          static_cast<DWORD>(ERROR_NO_DRIVER_SELECTED), answer.succeeded, answer.error);
+    CHECK(answer.SameAs(without),
+          "with the co-installer the service answered %d (error %#lx), without it %d (error %#lx)",
+          answer.succeeded, answer.error, without.succeeded, without.error);
+
+    CHECK_AREA("the post pass with the class installer's failure");
+    PlayPostPassAndCheck(coinstaller, printer, around, answer, leftToCaller);
+}
+
+// A class-wide list of co-installers under CoDeviceInstallers reaches the co-installer too. A driver
+// package does not register there, since the list applies to every device of the class; but this SetupAPI
+// fails the request when a co-installer of the class list answers an error, while it goes on to the class
+// installer after an error from one named in the driver key. Here, then, a co-installer that answered
+// anything but success or ERROR_DI_POSTPROCESSING_REQUIRED would change the service's result.
+void test_class_list_reaches_coinstaller(const std::string& module) {
+    CHECK_AREA("the Printer class's co-installer list reaches the co-installer, and the result stands");
+    TestDevice printer(L"VraServiceClassWide", kDescription, kPrinterSetupClass);
+    TestDevice twin(L"VraServiceClassWideTwin", kDescription, kPrinterSetupClass);
+    PrinterDriverPackage plain("vra_service_class_package", kModel, kHardwareId, std::string());
+    std::string why;
+    if (!CHECK(printer.IsRegistered() && twin.IsRegistered(), "cannot register the printers: %s %s",
+               printer.Failure().c_str(), twin.Failure().c_str()) ||
+        !CHECK(plain.PrepareInstall(printer.Set(), printer.Element(), &why) &&
+                   plain.PrepareInstall(twin.Set(), twin.Element(), &why),
+               "cannot select the driver: %s", why.c_str())) {
+        return;
+    }
+    ForgetCoInstallerState();
+    // The twin is installed before the list names the co-installer, so that the co-installer never sees it.
+    const ServiceAnswer without = InstallDevice(twin);
+    std::wstring list = Widen(module) + L",VRACoInstallerEntryProc";
+    list.push_back(L'\0'); // the list's own terminator; c_str() adds the string's
+    HKEY key = nullptr;
+    LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kClassCoInstallersKey, 0, nullptr, 0, KEY_SET_VALUE,
+                                  nullptr, &key, nullptr);
+    if (status == ERROR_SUCCESS) {
+        status = RegSetValueExW(key, kPrinterClassText, 0, REG_MULTI_SZ,
+                                reinterpret_cast<const BYTE*>(list.c_str()),
+                                static_cast<DWORD>((list.size() + 1) * sizeof(wchar_t)));
+    }
+    if (CHECK(status == ERROR_SUCCESS, "cannot register in the class list, error %ld", status)) {
+        const ServiceAnswer answer = InstallDevice(printer);
+        const RegistryValue context = UserSettingsValue(kInstallContextValue);
+        CHECK(context.Exists() && context.AsDword() == 2,
+              "expected the pre pass to store InstallContext 2, got status %ld, %lu", context.status,
+              context.AsDword());
+        CHECK(answer.succeeded && answer.SameAs(without),
+              "expected the device installed as without the co-installer: with it the service answered %d "
+              "(error %#lx), without it %d (error %#lx)",
+              answer.succeeded, answer.error, without.succeeded, without.error);
+    }
+    if (key != nullptr) {
+        // Every later installation of a printer would reach the co-installer otherwise.
+        RegDeleteValueW(key, kPrinterClassText);
+        RegCloseKey(key);
+    }
+    ForgetCoInstallerState();
+}
+
+void test_other_request_passes_through(const std::string& module) {
     CHECK_AREA("the service's other requests leave the co-installer's state alone");
+    TestDevice printer(L"VraServiceOtherRequest", kDescription, kPrinterSetupClass);
+    if (!CHECK(printer.IsRegistered(), "cannot register the printer: %s", printer.Failure().c_str())) {
+        return;
+    }
+    printer.SetHardwareText(kPortNameValue, kUsbPort);
+    printer.SetDriverMultiText(L"CoInstallers32", Widen(module) + L",VRACoInstallerEntryProc");
     ForgetCoInstallerState();
     SetupDiCallClassInstaller(DIF_NEWDEVICEWIZARD_FINISHINSTALL, printer.Set(), printer.Element());
     CHECK(!KeyExists(HKEY_CURRENT_USER, kPrintSettingsKey), "expected no per-user settings key");
@@ -63,22 +287,22 @@ void test_other_request_passes_through(TestDevice& printer) {
 } // namespace
 
 int main(int argc, char** argv) {
+    CHECK_AREA("setting up");
     const std::string module = CoInstallerPath(argc, argv);
-    CHECK_AREA("registering the co-installer");
-    TestDevice printer(L"VraServicePrinter", L"Alpha 100 USB Printer", kPrinterSetupClass);
-    if (!CHECK(printer.IsRegistered(), "cannot register the printer device: %s", printer.Failure().c_str())) {
-        return winecheck::finish("class_installer_test");
-    }
-    CHECK(printer.SetHardwareText(kPortNameValue, L"USB001") == ERROR_SUCCESS,
-          "cannot write the printer's PortName");
-    const std::wstring entry = Widen(module) + L",VRACoInstallerEntryProc";
-    const LONG registered = printer.SetDriverMultiText(L"CoInstallers32", entry);
-    if (!CHECK(registered == ERROR_SUCCESS, "cannot write CoInstallers32, error %ld", registered)) {
+    // The service's own reference: Windows keeps a device's co-installers loaded from the pre pass to the
+    // post pass, while this SetupAPI loads the DLL for each call and releases it at once. Holding it here
+    // keeps the instance that SetupAPI calls loaded for the post pass.
+    CoInstallerModule coinstaller(argc, argv);
+    std::string why;
+    if (!CHECK(coinstaller.IsLoaded(), "%s", coinstaller.LoadFailure().c_str()) ||
+        !CHECK(EnsurePrinterDriver(kPclDriver, &why), "cannot install the printer driver: %s", why.c_str())) {
         return winecheck::finish("class_installer_test");
     }
 
-    test_install_request_reaches_coinstaller(printer);
-    test_other_request_passes_through(printer);
+    test_installation_with_driver_package(coinstaller, module);
+    test_installation_without_driver(coinstaller, module);
+    test_class_list_reaches_coinstaller(module);
+    test_other_request_passes_through(module);
 
     ForgetCoInstallerState();
     return winecheck::finish("class_installer_test");
