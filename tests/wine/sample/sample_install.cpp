@@ -1,12 +1,21 @@
-// One printer installation, as the device-installation service would run it, with vracoins.dll as the
-// printer's co-installer: a USB printer device and its print queue, a companion device that exposes the
-// companion interface, and the per-user and machine values that the co-installer works with. The program
-// calls the co-installer's pre pass, stands in for the class installer in between, calls the post pass,
-// and prints every value and printer name that the co-installer reads or writes, before and after each
-// pass. Everything it creates is removed again at the end.
+// One printer installation driven through the device-installation service, with vracoins.dll as the
+// printer's co-installer. A driver package (an INF) names the DLL in its model's CoInstallers section; the
+// program lets SetupAPI select the model for a root-enumerated Printer-class device and register the
+// package's co-installers in the device's driver key, as the service does before it installs a device.
+// Then SetupDiCallClassInstaller(DIF_INSTALLDEVICE) runs the installation: SetupAPI loads the DLL and
+// calls VRACoInstallerEntryProc for the pre pass, then the class installer installs the device. This
+// SetupAPI calls co-installers before the class installer only, so the program then plays the service's
+// part for the post pass: it calls the export with PostProcessing set and the class installer's result in
+// InstallResult, as Windows does. Every value and printer name that the co-installer reads or writes is
+// printed before and after each pass, then what changed and whether both passes ran.
+//
+// With the tracker switched on (HKLM\SOFTWARE\Orvale\DIZadaridi), the tracker's report, which the module
+// writes on the debugger output when its last reference is released, is caught and printed at the end.
 //
 // Usage: sample_install.exe [path\to\vracoins.dll]
 #include "tests/wine/support/coinstaller_module.h"
+#include "tests/wine/support/debug_output_capture.h"
+#include "tests/wine/support/driver_package.h"
 #include "tests/wine/support/orvale_registry.h"
 #include "tests/wine/support/registry_values.h"
 #include "tests/wine/support/test_device.h"
@@ -27,6 +36,11 @@ const wchar_t kDriverName[] = L"Example PCL 6 Driver";
 const wchar_t kQueueName[] = L"Alpha Queue";
 const wchar_t kUsbPort[] = L"USB001";
 const wchar_t kPrinterDataText[] = L"Alpha 100";
+// The device as the bus enumerated it, and the model of the driver package that installs it.
+const wchar_t kEnumeratedDescription[] = L"Alpha 100 USB Printer";
+const char kModelDescription[] = "Alpha 100 PCL 6";
+const char kHardwareId[] = "USBPRINT\\VRA_Alpha_100";
+const wchar_t kTrackerKey[] = L"SOFTWARE\\Orvale\\DIZadaridi";
 
 std::string Describe(const RegistryValue& value) {
     if (value.status == ERROR_FILE_NOT_FOUND) {
@@ -52,6 +66,30 @@ std::string DescribePrinters() {
     return names.empty() ? "(none)" : names;
 }
 
+std::string DescribeDeviceDescription(TestDevice& device) {
+    wchar_t text[256] = {};
+    DWORD type = REG_NONE;
+    if (!SetupDiGetDeviceRegistryPropertyW(device.Set(), device.Element(), SPDRP_DEVICEDESC, &type,
+                                           reinterpret_cast<BYTE*>(text), sizeof(text) - sizeof(wchar_t),
+                                           nullptr)) {
+        return "(unreadable, error " + std::to_string(GetLastError()) + ")";
+    }
+    return "\"" + Narrow(text) + "\"";
+}
+
+// The install section that the class installer recorded in the device's driver key: present once the
+// device is installed.
+std::string DescribeInstalledSection(TestDevice& device) {
+    HKEY key =
+        SetupDiOpenDevRegKey(device.Set(), device.Element(), DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_QUERY_VALUE);
+    if (key == INVALID_HANDLE_VALUE) {
+        return "(no driver key)";
+    }
+    const RegistryValue value = ReadValueFromKey(key, L"InfSection");
+    RegCloseKey(key);
+    return Describe(value);
+}
+
 struct Row {
     const char* label;
     std::vector<std::string> states;
@@ -59,7 +97,7 @@ struct Row {
 
 class Observation {
   public:
-    explicit Observation(TestDevice& companion) : companion(companion) {}
+    Observation(TestDevice& printer, TestDevice& companion) : printer(printer), companion(companion) {}
 
     void Take() {
         Record("HKCU OV Print Settings\\InstallContext",
@@ -75,6 +113,19 @@ class Observation {
         Record("companion interface {A6AF917D-...} key\\PortName",
                companion.ReadInterfaceValue(kDefaultCompanionInterface, kPortNameValue));
         Record("local printers", DescribePrinters());
+        Record("printer device description (SPDRP_DEVICEDESC)", DescribeDeviceDescription(printer));
+        Record("printer driver key\\InfSection", DescribeInstalledSection(printer));
+    }
+
+    // The state of a row at one observation, as printed.
+    const std::string& State(const char* label, size_t observation) const {
+        static const std::string unknown = "?";
+        for (const Row& row : rows) {
+            if (std::string(row.label) == label && observation < row.states.size()) {
+                return row.states[observation];
+            }
+        }
+        return unknown;
     }
 
     void Print(const std::vector<const char*>& headings) const {
@@ -84,7 +135,7 @@ class Observation {
                 std::printf("  %-58s %s\n", row.label, i < row.states.size() ? row.states[i].c_str() : "?");
             }
         }
-        std::printf("\nWhat the co-installer changed:\n");
+        std::printf("\nWhat changed:\n");
         bool any = false;
         for (const Row& row : rows) {
             for (size_t i = 1; i < row.states.size(); ++i) {
@@ -113,48 +164,129 @@ class Observation {
         rows.push_back(Row{label, {state}});
     }
 
+    TestDevice& printer;
     TestDevice& companion;
     std::vector<Row> rows;
 };
 
-int Fail(const char* what, const std::string& why) {
-    std::printf("sample installation could not run: %s: %s\n", what, why.c_str());
-    ForgetCoInstallerState();
-    return 1;
+// Column indices of the observations.
+constexpr size_t kBefore = 0;
+constexpr size_t kAfterInstall = 1;
+constexpr size_t kAfterPostPass = 2;
+
+// One line of the closing checks; answers whether it held.
+bool Verdict(bool holds, const char* what, const std::string& found) {
+    std::printf("  %-4s %s%s%s\n", holds ? "ok" : "FAIL", what, found.empty() ? "" : ": ", found.c_str());
+    return holds;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    CoInstallerModule coinstaller(argc, argv);
-    if (!coinstaller.IsLoaded()) {
-        return Fail("loading the co-installer", coinstaller.LoadFailure());
+// The service's answer for an otherwise identical device whose package names no co-installer; printed.
+ServiceAnswer InstallWithoutCoInstaller() {
+    TestDevice twin(L"PrinterWithoutCoInstaller", kEnumeratedDescription, kPrinterSetupClass);
+    PrinterDriverPackage plain("vra_sample_plain_package", kModelDescription, kHardwareId, std::string());
+    std::string why = twin.Failure();
+    if (!twin.IsRegistered() || !plain.PrepareInstall(twin.Set(), twin.Element(), &why)) {
+        std::printf("\nThe same installation without the co-installer could not be prepared: %s\n",
+                    why.c_str());
+        return ServiceAnswer{FALSE, ERROR_GEN_FAILURE};
     }
-    ForgetCoInstallerState();
+    twin.SetHardwareText(kPortNameValue, kUsbPort);
+    const ServiceAnswer answer = InstallThroughService(twin.Set(), twin.Element());
+    std::printf("\nThe same installation without the co-installer (%s, the package without its CoInstallers "
+                "section):\n  SetupDiCallClassInstaller answered %s\n",
+                Narrow(twin.InstanceId()).c_str(), answer.Text().c_str());
+    return answer;
+}
 
+// The closing checks: what each pass must have changed, and the service's result. Answers whether all
+// held.
+bool CheckBothPasses(const Observation& observation, const ServiceAnswer& with, const ServiceAnswer& without,
+                     DWORD postAnswer, bool spoolerRenames) {
+    const char* context = "HKCU OV Print Settings\\InstallContext";
+    const char* queueName = "HKCU OV Print Settings\\InstallContextOriginalPrinterName";
+    const char* selector = "HKLM OV Print Settings\\CurrentDeviceType";
+    const char* interfacePort = "companion interface {A6AF917D-...} key\\PortName";
+
+    std::printf("\nDid both passes run?\n");
+    bool all = true;
+    all &= Verdict(observation.State(context, kBefore) == "(absent)" &&
+                       observation.State(context, kAfterInstall) == "REG_DWORD 2",
+                   "pre pass, called by SetupAPI: InstallContext stored",
+                   observation.State(context, kAfterInstall));
+    all &= Verdict(observation.State(interfacePort, kAfterInstall) == "REG_SZ \"USB001\"",
+                   "pre pass: PortName bound at the companion's interface",
+                   observation.State(interfacePort, kAfterInstall));
+    all &= Verdict(observation.State(selector, kAfterInstall) == "(absent)",
+                   "pre pass: CurrentDeviceType consumed", observation.State(selector, kAfterInstall));
+    all &= Verdict(with.succeeded && with.SameAs(without),
+                   "the service's result stands: the device installed, as without the co-installer",
+                   with.Text() + " with it, " + without.Text() + " without");
+    all &= Verdict(postAnswer == NO_ERROR,
+                   "post pass, played with the class installer's result: answered NO_ERROR",
+                   std::to_string(postAnswer));
+    all &= Verdict(observation.State(context, kAfterPostPass) == "(absent)",
+                   "post pass: InstallContext cleared", observation.State(context, kAfterPostPass));
+    all &= Verdict(observation.State(queueName, kAfterInstall) == "REG_SZ \"Alpha Queue\"" &&
+                       observation.State(queueName, kAfterPostPass) == "(absent)",
+                   "post pass: the stored queue name consumed", observation.State(queueName, kAfterPostPass));
+    if (spoolerRenames) {
+        all &= Verdict(HasLocalPrinter(L"Alpha 100 VRA PCL 6"), "post pass: the queue renamed",
+                       DescribePrinters());
+    }
+    return all;
+}
+
+void PrintSetting(const TestDevice& printer, const TestDevice& companion, const PrinterDriverPackage& package,
+                  const std::wstring& coInstallers) {
+    std::printf(
+        "Sample installation of a USB printer through SetupAPI, with vracoins.dll as its co-installer\n");
+    std::printf("  printer device    %s (Printer class), hardware id %s, hardware key PortName \"%s\"\n",
+                Narrow(printer.InstanceId()).c_str(), kHardwareId, Narrow(kUsbPort).c_str());
+    std::printf("  driver package    %s, model \"%s\" selected (DIF_SELECTBESTCOMPATDRV)\n",
+                package.InfPath().c_str(), kModelDescription);
+    std::printf("  co-installer      registered by the package (DIF_REGISTER_COINSTALLERS):\n"
+                "                    driver key CoInstallers32 = \"%s\"\n",
+                Narrow(coInstallers).c_str());
+    std::printf(
+        "  companion device  %s, exposing a present interface of {A6AF917D-48E9-459A-95A1-3B9CD24D91E3}\n",
+        Narrow(companion.InstanceId()).c_str());
+    std::printf("  print queue       \"%s\" on %s, driver \"%s\", printer data \"%s\"\n",
+                Narrow(kQueueName).c_str(), Narrow(kUsbPort).c_str(), Narrow(kDriverName).c_str(),
+                Narrow(kPrinterDataText).c_str());
+}
+
+bool CouldNotRun(const char* step, const std::string& why) {
+    std::printf("sample installation could not run: %s: %s\n", step, why.c_str());
+    return false;
+}
+
+// Both passes of one installation of the printer through SetupAPI, printed; the devices and the print
+// queue are gone again when it returns. Answers whether both passes ran as they should and the service's
+// result stood.
+bool RunInstallation(const CoInstallerModule& coinstaller, const std::string& modulePath) {
     std::string why;
     if (!EnsurePrinterDriver(kDriverName, &why)) {
-        return Fail("installing the printer driver", why);
+        return CouldNotRun("installing the printer driver", why);
     }
     TestPrinter queue(kQueueName, kDriverName, kUsbPort);
     if (!queue.IsAdded()) {
-        return Fail("adding the print queue", queue.Failure());
+        return CouldNotRun("adding the print queue", queue.Failure());
     }
     // The printer data that names the queue is kept under the queue's port name.
     queue.SetDataText(kUsbPort, kPrinterDataText);
 
-    TestDevice printer(L"VraSamplePrinter", L"Alpha 100 USB Printer", kPrinterSetupClass);
+    TestDevice printer(L"PRINTER", kEnumeratedDescription, kPrinterSetupClass);
     if (!printer.IsRegistered()) {
-        return Fail("registering the printer device", printer.Failure());
+        return CouldNotRun("registering the printer device", printer.Failure());
     }
     printer.SetHardwareText(kPortNameValue, kUsbPort);
-
     TestDevice companion(L"VraSampleCompanion", L"Alpha 100 Companion", kOtherDevicesSetupClass);
-    if (!companion.IsRegistered()) {
-        return Fail("registering the companion device", companion.Failure());
+    if (!companion.IsRegistered() || !companion.ExposeInterface(kDefaultCompanionInterface)) {
+        return CouldNotRun("the companion device", companion.Failure());
     }
-    if (!companion.ExposeInterface(kDefaultCompanionInterface)) {
-        return Fail("exposing the companion interface", companion.Failure());
+    PrinterDriverPackage package("vra_sample_package", kModelDescription, kHardwareId, modulePath);
+    if (!package.PrepareInstall(printer.Set(), printer.Element(), &why)) {
+        return CouldNotRun("preparing the device's installation", why);
     }
 
     // What the components around the co-installer leave for it: the companion's installer records the
@@ -163,44 +295,116 @@ int main(int argc, char** argv) {
     WriteDword(HKEY_LOCAL_MACHINE, kPrintSettingsKey, kCurrentDeviceTypeValue, 0);
     WriteText(HKEY_CURRENT_USER, kPrintSettingsKey, kOriginalPrinterNameValue, kQueueName);
 
-    std::printf("Sample installation of a USB printer with vracoins.dll as its co-installer\n");
+    PrintSetting(printer, companion, package, RegisteredCoInstallers(printer.Set(), printer.Element()));
+    Observation observation(printer, companion);
+    observation.Take();
+
     std::printf(
-        "  printer device    %s, hardware key PortName \"%s\", description \"Alpha 100 USB Printer\"\n",
-        Narrow(printer.InstanceId()).c_str(), Narrow(kUsbPort).c_str());
+        "\nPre pass: SetupDiCallClassInstaller(DIF_INSTALLDEVICE): SetupAPI loads the co-installer and\n"
+        "calls VRACoInstallerEntryProc (PostProcessing FALSE), then the class installer installs the "
+        "device\n");
+    const ServiceAnswer installed = InstallThroughService(printer.Set(), printer.Element());
+    std::printf("  SetupDiCallClassInstaller answered %s\n", installed.Text().c_str());
+    observation.Take();
+
     std::printf(
-        "  companion device  %s, exposing a present interface of {A6AF917D-48E9-459A-95A1-3B9CD24D91E3}\n",
-        Narrow(companion.InstanceId()).c_str());
-    std::printf("  print queue       \"%s\" on %s, driver \"%s\", printer data \"%s\"\n",
-                Narrow(kQueueName).c_str(), Narrow(kUsbPort).c_str(), Narrow(kDriverName).c_str(),
-                Narrow(kPrinterDataText).c_str());
-
-    Observation observation(companion);
+        "Post pass, the service's part played here (this SetupAPI calls co-installers before the class\n"
+        "installer only): VRACoInstallerEntryProc(DIF_INSTALLDEVICE, PostProcessing TRUE, "
+        "InstallResult %#lx)\n",
+        installed.InstallResult());
+    const DWORD postAnswer =
+        coinstaller.PostPass(printer.Set(), printer.Element(), installed.InstallResult());
+    std::printf("  the post pass answered %#lx%s\n", postAnswer, postAnswer == NO_ERROR ? " (NO_ERROR)" : "");
     observation.Take();
 
-    const DWORD preAnswer = coinstaller.PrePass(printer.Set(), printer.Element());
-    std::printf("\nDIF_INSTALLDEVICE pre pass answered %#lx%s\n", preAnswer,
-                preAnswer == kPostProcessingRequired ? " (ERROR_DI_POSTPROCESSING_REQUIRED)" : "");
-    observation.Take();
-
-    // The class installer would install the device here; the post pass runs the same either way.
-    const DWORD postAnswer = coinstaller.PostPass(printer.Set(), printer.Element());
-    std::printf("DIF_INSTALLDEVICE post pass answered %#lx%s\n", postAnswer,
-                postAnswer == NO_ERROR ? " (NO_ERROR)" : "");
-    observation.Take();
-
-    observation.Print({"before", "after the pre pass", "after the post pass"});
-
+    observation.Print(
+        {"before", "after SetupDiCallClassInstaller (pre pass, class installer)", "after the post pass"});
     DWORD level4Error = ERROR_SUCCESS;
-    if (!SpoolerRenamesAtLevel4(queue, &level4Error)) {
+    const bool spoolerRenames = SpoolerRenamesAtLevel4(queue, &level4Error);
+    if (!spoolerRenames) {
         std::printf(
             "\nNote: this spooler refuses SetPrinterW at level 4 (error %lu), so the queue cannot be given "
             "its composed name \"Alpha 100 VRA PCL 6\" here; the installation goes on regardless.\n",
             level4Error);
     }
 
+    const ServiceAnswer without = InstallWithoutCoInstaller();
+    return CheckBothPasses(observation, installed, without, postAnswer, spoolerRenames);
+}
+
+// The tracker's switch as the module will read it at its first allocation; 0 when off.
+DWORD TrackingMode(std::string* logLocation) {
+    const RegistryValue mode = ReadValue(HKEY_LOCAL_MACHINE, kTrackerKey, L"TrackMemoryAllocation");
+    const RegistryValue location = ReadValue(HKEY_LOCAL_MACHINE, kTrackerKey, L"TrackMemoryLogLocation");
+    *logLocation = location.Exists() ? Narrow(location.AsText()) : "the temporary directory";
+    return mode.Exists() ? mode.AsDword() : 0;
+}
+
+// The debugger output as a debugger shows it, a line at a time.
+void PrintDebuggerOutput(const DebugOutputCapture& capture) {
+    std::string text = capture.Text();
+    if (text.empty() || text.back() != '\n') {
+        text += '\n';
+    }
+    std::string line;
+    for (char c : text) {
+        if (c == '\r') {
+            continue;
+        }
+        if (c != '\n') {
+            line += c;
+            continue;
+        }
+        std::printf("  |%s%s\n", line.empty() ? "" : " ", line.c_str());
+        line.clear();
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string logLocation;
+    const DWORD trackingMode = TrackingMode(&logLocation);
+    // What the module writes on the debugger output, its final report at unload included, is caught here
+    // as a debugger would see it.
+    DebugOutputCapture capture;
     ForgetCoInstallerState();
-    const bool answeredAsExpected = preAnswer == kPostProcessingRequired && postAnswer == NO_ERROR;
+
+    bool bothPassesRan = false;
+    {
+        // The service's own reference to the co-installer. Windows keeps a device's co-installers loaded
+        // from the pre pass until the post pass; this SetupAPI loads the DLL for its call and releases it
+        // again at once. Holding the module here keeps the one instance that SetupAPI calls loaded for
+        // the post pass, so that the module's state (the tracker's included) spans the installation.
+        CoInstallerModule coinstaller(argc, argv);
+        if (!coinstaller.IsLoaded()) {
+            std::printf("sample installation could not run: loading the co-installer: %s\n",
+                        coinstaller.LoadFailure().c_str());
+            return 1;
+        }
+        bothPassesRan = RunInstallation(coinstaller, CoInstallerPath(argc, argv));
+    } // The last reference goes: the module unloads, and the tracker, when on, writes its report.
+
+    const bool unloaded = GetModuleHandleA("vracoins.dll") == nullptr;
+    std::printf("\nThe co-installer's last reference released: the module is %s\n",
+                unloaded ? "unloaded (SetupAPI keeps no reference of its own)" : "STILL LOADED");
+    if (trackingMode != 0) {
+        std::printf(
+            "\nTracker (TrackMemoryAllocation %lu, log location %s): its report on the debugger output:\n",
+            trackingMode, logLocation.c_str());
+        if (capture.Pieces().empty()) {
+            std::printf("  (nothing was written)\n");
+        } else {
+            PrintDebuggerOutput(capture);
+        }
+    } else if (!capture.Pieces().empty()) {
+        std::printf("\nDebugger output:\n");
+        PrintDebuggerOutput(capture);
+    }
+
+    ForgetCoInstallerState();
     std::printf("\nsample installation %s\n",
-                answeredAsExpected ? "completed" : "FAILED: unexpected answers");
-    return answeredAsExpected ? 0 : 1;
+                bothPassesRan ? "completed: both passes ran and the installation's result stood"
+                              : "FAILED: see the checks above");
+    return bothPassesRan ? 0 : 1;
 }
