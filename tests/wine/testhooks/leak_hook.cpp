@@ -1,6 +1,7 @@
-// Test-only exports of the Windows test build "vracoins_testhooks.dll" (the module's objects and this file):
-// a block allocated through the module's own operator new and never released, so that the final report at
-// unload writes a leak record for a call site whose function, source file and line are known here.
+// Test-only exports of the Windows test build "vracoins_testhooks.dll" (the module's objects and this file,
+// with the module's entry): blocks allocated and released through the module's own operators, and a block
+// allocated to be left live, so that the final report at unload writes a leak record for a call site whose
+// function, source file and line are known here.
 #include <cstddef>
 #include <new>
 

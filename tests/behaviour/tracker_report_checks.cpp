@@ -1,0 +1,131 @@
+// The tracker's final report after a whole installation by the shipped module: with tracking on, in each
+// mode, the report on the debugger output is the clean one, piece by piece, and the run leaves no log file
+// and no note; with tracking off, the module says nothing at all.
+#include "tracker_support.h"
+
+using namespace behaviour;
+using namespace tracker;
+
+namespace {
+
+const WCHAR* const kPrinterEnumerator = W("VraReportPrinter");
+const WCHAR* const kPrinterDescription = W("Alpha 100 USB Printer");
+const WCHAR* const kQueueName = W("Report Queue");
+const WCHAR* const kQueueDriver = W("Example PCL 6 Driver");
+const WCHAR* const kQueuePort = W("FILE:");
+
+// The log files the tracker would name, wherever they lie in the directory.
+std::vector<std::string> TrackerLogFilesIn(BehaviourWorld& world, const std::string& directory) {
+    std::vector<std::string> logs;
+    for (const std::string& name : world.FilesIn(directory)) {
+        if (name.find("_vracoins.dll_") != std::string::npos && name.find(".mlk") != std::string::npos) {
+            logs.push_back(name);
+        }
+    }
+    return logs;
+}
+
+std::string TemporaryDirectory() {
+    char temp[MAX_PATH] = {};
+    const DWORD length = GetTempPathA(MAX_PATH, temp);
+    std::string directory(temp, length < MAX_PATH ? length : 0);
+    if (!directory.empty() && directory.back() == '\\') {
+        directory.pop_back();
+    }
+    return directory;
+}
+
+// Both passes of DIF_INSTALLDEVICE for a USB printer whose queue the post pass renames, by the shipped
+// module, which is then unloaded. Null when the run took place (`modulePath` names the module), or why
+// the world could not be prepared for it.
+const char* InstallAndUnload(BehaviourWorld& world, std::string* modulePath) {
+    std::string why;
+    std::unique_ptr<WorldDevice> printer =
+        world.AddDevice(kPrinterEnumerator, kPrinterDescription, names::printerSetupClass, &why);
+    if (!CHECK(printer != nullptr, "cannot register the device: %s", why.c_str())) {
+        return "the printer device could not be registered";
+    }
+    printer->SetHardwareText(names::portName, W("USB001"));
+    if (const char* reason = world.AddPrinter(kQueueName, kQueueDriver, kQueuePort)) {
+        return reason;
+    }
+    world.SetPrinterDataText(kQueueName, kQueuePort, W("Alpha 100"));
+    world.WriteText(HKEY_CURRENT_USER, names::printSettingsKey, names::originalPrinterName, kQueueName);
+
+    if (const char* reason = world.LoadModule(ModuleBuild::Shipped)) {
+        return reason;
+    }
+    *modulePath = world.ModulePath();
+    const DWORD pre = PrePass(world, *printer);
+    const DWORD post = PostPass(world, *printer);
+    CHECK(pre == names::postProcessingRequired && post == NO_ERROR,
+          "expected 0xe0000226 then 0, got %#lx then %#lx", static_cast<unsigned long>(pre),
+          static_cast<unsigned long>(post));
+    const Pieces early = TrackerPieces(world);
+    CHECK(early.empty(), "expected nothing on the debugger before the unload, got \"%s\"",
+          Shown(early).c_str());
+    world.UnloadModule();
+    CHECK(!world.ModuleIsMapped(), "expected the module unmapped after its unload");
+    return nullptr;
+}
+
+} // namespace
+
+BEHAVIOUR_CHECK(CleanInstallationEndsInTheCleanReportInEveryMode) {
+    long counts[5] = {};
+    for (unsigned mode = 1; mode <= 4; ++mode) {
+        world.Clear();
+        const std::string logDirectory = world.FreshLogDirectory();
+        SwitchTrackingOn(world, mode, logDirectory);
+        std::string modulePath;
+        SKIP_UNLESS_PREPARED(InstallAndUnload(world, &modulePath));
+
+        // The module's static strings are released before the report, so nothing of it is still live.
+        const Pieces report = TrackerPieces(world);
+        const long count = ReportedCount(report);
+        CHECK(count > 10,
+              "mode %u: expected the count line with the number of blocks the installation made, "
+              "got %ld in \"%s\"",
+              mode, count, Shown(report).c_str());
+        Pieces expected = ReportHead(world.ProcessPath(), modulePath);
+        Append(&expected, {CountLine(static_cast<unsigned long>(count)), cleanVerdict});
+        Append(&expected, ReportClosing());
+        const std::string difference = FirstDifference(expected, report);
+        CHECK(difference.empty(), "mode %u: expected the clean report of %u pieces, one write each: %s", mode,
+              static_cast<unsigned>(expected.size()), difference.c_str());
+        CHECK(world.BreakpointTraps() == 0, "mode %u: expected no breakpoint trap, got %u", mode,
+              world.BreakpointTraps());
+
+        const std::vector<std::string> logs = world.FilesIn(logDirectory);
+        CHECK(logs.empty(), "mode %u: expected no log file after a clean run, found %u, \"%s\"", mode,
+              static_cast<unsigned>(logs.size()), logs.empty() ? "" : logs[0].c_str());
+        const std::vector<std::string> tempLogs = TrackerLogFilesIn(world, TemporaryDirectory());
+        CHECK(tempLogs.empty(), "mode %u: expected no log file in the temporary directory, found \"%s\"",
+              mode, tempLogs.empty() ? "" : tempLogs[0].c_str());
+        CHECK(!world.KeyExists(HKEY_CURRENT_USER, names::leakNoteKey),
+              "mode %u: expected no LeakedModule note after a clean run", mode);
+        counts[mode] = count;
+    }
+    // Every mode tracks the same blocks: the installation's own.
+    CHECK(counts[1] == counts[2] && counts[2] == counts[3] && counts[3] == counts[4],
+          "expected the same count in modes 1 to 4, got %ld, %ld, %ld, %ld", counts[1], counts[2], counts[3],
+          counts[4]);
+}
+
+BEHAVIOUR_CHECK(UntrackedModuleSaysNothingFromLoadToUnload) {
+    // Without the switches' key, and with the switch at 0.
+    for (int switchedOff = 0; switchedOff <= 1; ++switchedOff) {
+        world.Clear();
+        if (switchedOff == 1) {
+            world.WriteDword(HKEY_LOCAL_MACHINE, names::trackerKey, names::trackMemoryAllocation, 0);
+        }
+        std::string modulePath;
+        SKIP_UNLESS_PREPARED(InstallAndUnload(world, &modulePath));
+        const Pieces output = TrackerPieces(world);
+        CHECK(output.empty(), "%s: expected no debugger output, got %u pieces: \"%s\"",
+              switchedOff == 1 ? "TrackMemoryAllocation 0" : "no switches",
+              static_cast<unsigned>(output.size()), Shown(output).c_str());
+        CHECK(world.BreakpointTraps() == 0, "expected no breakpoint trap, got %u", world.BreakpointTraps());
+        CHECK(!world.KeyExists(HKEY_CURRENT_USER, names::leakNoteKey), "expected no LeakedModule note");
+    }
+}
