@@ -31,8 +31,7 @@ std::string ProgramDirectory() {
 }
 
 // An export as the function type it has; null when the module has none of that name.
-template <typename Function>
-Function Export(HMODULE module, const char* name) {
+template <typename Function> Function Export(HMODULE module, const char* name) {
     return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
 
