@@ -34,18 +34,6 @@ const wchar_t kComposedName[] = L"Alpha 100 VRA PCL 6";
 const wchar_t kClassCoInstallersKey[] = L"System\\CurrentControlSet\\Control\\CoDeviceInstallers";
 const wchar_t kPrinterClassText[] = L"{4D36E979-E325-11CE-BFC1-08002BE10318}";
 
-// The path as the ANSI functions gave it, in UTF-16.
-std::wstring Widen(const std::string& text) {
-    const int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    if (length <= 1) {
-        return std::wstring();
-    }
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], length);
-    wide.resize(static_cast<size_t>(length - 1));
-    return wide;
-}
-
 ServiceAnswer InstallDevice(TestDevice& device) {
     return InstallThroughService(device.Set(), device.Element());
 }

@@ -19,17 +19,6 @@ std::string Describe(const char* step, DWORD error) {
     return message;
 }
 
-std::wstring Widen(const std::string& text) {
-    const int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    if (length <= 1) {
-        return std::wstring();
-    }
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], length);
-    wide.resize(static_cast<size_t>(length - 1));
-    return wide;
-}
-
 // An INF string value: quoted, with the percent sign (which starts a string key) doubled.
 std::string InfString(const std::string& text) {
     std::string quoted = "\"";

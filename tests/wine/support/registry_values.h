@@ -37,5 +37,7 @@ LONG DeleteKeyTree(HKEY root, const wchar_t* path);
 const char* TypeName(DWORD type);
 // The text narrowed for printing (non-ASCII characters become '?').
 std::string Narrow(const std::wstring& text);
+// Text in the ANSI code page (as the ANSI functions give paths) in UTF-16.
+std::wstring Widen(const std::string& text);
 
 } // namespace winetest
