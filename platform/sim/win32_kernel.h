@@ -21,5 +21,5 @@ HGLOBAL WINAPI GlobalAlloc(UINT uFlags, SIZE_T dwBytes);
 // Returns null on success, the handle on failure (as Windows does).
 HGLOBAL WINAPI GlobalFree(HGLOBAL hMem);
 
-// Closes a file or process handle; FALSE with ERROR_INVALID_HANDLE for anything else.
+// Closes a file, process or thread handle; FALSE with ERROR_INVALID_HANDLE for anything else.
 BOOL WINAPI CloseHandle(HANDLE hObject);
