@@ -10,12 +10,10 @@ typedef void* (*AllocateFunction)(uint64_t size, int32_t kind, void* caller, uin
 // Location of the pointer to release, allocation kind. The result is read by no caller.
 typedef bool (*ReleaseFunction)(void** location, int32_t kind);
 
-// Straight to trackHeap (HEAP_ZERO_MEMORY) or malloc: no header, no report. A size of 0 yields null.
-void* plainAllocate(uint64_t size, int32_t kind, void* caller, uint32_t* outId);
-// HeapFree on trackHeap, or free (clearing the location). Always true.
-bool plainRelease(void** location, int32_t kind);
-
 // A tracked block built by the allocator of trackMode, after the fail-size test.
 void* trackedAllocate(uint64_t size, int32_t kind, void* caller, uint32_t* outId);
 // Releases a tracked block made with the same kind; anything else stops in the debugger and is left alone.
 bool trackedRelease(void** location, int32_t kind);
+
+// The pass-through pair, plainAllocate and plainRelease: inline, for the hooks.
+#include "memtrack/plain_allocator.h"

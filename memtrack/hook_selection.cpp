@@ -144,7 +144,7 @@ ReleaseFunction selectRelease() {
     return tracking ? trackedRelease : plainRelease;
 }
 
-void* hookAllocate(uint64_t size, int32_t kind, void* caller) {
+void* hookAllocateThroughChosen(uint64_t size, int32_t kind, void* caller) {
     AllocateFunction allocate = allocFn.load(std::memory_order_acquire);
     if (allocate == nullptr) {
         allocate = firstUseAllocateFunction();
@@ -156,10 +156,7 @@ void* hookAllocate(uint64_t size, int32_t kind, void* caller) {
     return allocate(size, kind, caller, &scratchId);
 }
 
-void hookRelease(void* pointer, int32_t kind) {
-    if (pointer == nullptr) {
-        return;
-    }
+void hookReleaseThroughChosen(void* pointer, int32_t kind) {
     ReleaseFunction release = releaseFn.load(std::memory_order_acquire);
     if (release == nullptr) {
         release = firstUseReleaseFunction();
