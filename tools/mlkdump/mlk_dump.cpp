@@ -34,6 +34,11 @@ int runMlkDump(int argc, const char* const* argv, std::ostream& out, std::ostrea
         err << "mlkdump: cannot read " << path << "\n";
         return kExitUsage;
     }
+    return dumpRecordFile(bytes, path, out, err);
+}
+
+int dumpRecordFile(const std::vector<uint8_t>& bytes, const char* path, std::ostream& out,
+                   std::ostream& err) {
     std::vector<Record> records;
     std::string error;
     if (!decodeFile(bytes, &records, &error)) {

@@ -1,7 +1,9 @@
 // The mlkdump command: prints every record of a raw record file and a summary.
 #pragma once
 
+#include <cstdint>
 #include <ostream>
+#include <vector>
 
 namespace mlk {
 
@@ -12,5 +14,9 @@ constexpr int kExitUsage = 2;         // wrong arguments, or the file cannot be 
 
 // argv[1] names the file. Records and summary go to `out`, errors to `err`.
 int runMlkDump(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
+
+// The command's work on a file's contents, once read: records and summary to `out`, or the reason the
+// contents are no raw record file to `err`, naming the file as `path`. Returns the exit code.
+int dumpRecordFile(const std::vector<uint8_t>& bytes, const char* path, std::ostream& out, std::ostream& err);
 
 } // namespace mlk

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -69,6 +70,24 @@ TEST_F(MlkDumpCommand, RejectsATruncatedFileWithAClearError) {
     EXPECT_EQ(mlk::kExitMalformedFile, run({path}));
     EXPECT_NE(std::string::npos, err.str().find("not a multiple of 504")) << "stderr: " << err.str();
     EXPECT_TRUE(out.str().empty()) << "records printed from a truncated file: " << out.str();
+}
+
+TEST_F(MlkDumpCommand, ContentsInMemoryDumpAsTheFileThatHoldsThem) {
+    for (size_t length : {size_t(0), mlk::kRecordSize, 2 * mlk::kRecordSize, mlk::kRecordSize + 1}) {
+        std::string path = writeFile("same.mlk", length);
+        int fileExit = run({path});
+        std::string fileOut = out.str();
+        std::string fileErr = err.str();
+
+        std::ifstream file(path, std::ios::binary);
+        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        std::ostringstream memoryOut;
+        std::ostringstream memoryErr;
+        EXPECT_EQ(fileExit, mlk::dumpRecordFile(bytes, path.c_str(), memoryOut, memoryErr))
+            << "exit code for " << length << " bytes";
+        EXPECT_EQ(fileOut, memoryOut.str()) << "records and summary for " << length << " bytes";
+        EXPECT_EQ(fileErr, memoryErr.str()) << "error message for " << length << " bytes";
+    }
 }
 
 TEST_F(MlkDumpCommand, ReportsAFileThatCannotBeRead) {
