@@ -42,6 +42,7 @@ inline void ExpectNothingLeftOpen(const char* after) {
     Expect(winsim::OpenDeviceSetCount() == 0, "device information sets left open" + context);
     Expect(winsim::OpenPrinterCount() == 0, "printer handles left open" + context);
     Expect(winsim::GlobalBlockCount() == 0, "GlobalAlloc blocks left" + context);
+    Expect(winsim::HeapBlockCount() == 0, "process heap blocks left" + context);
 }
 
 // The text a string value stands for: its UTF-16 units up to the first NUL or the end of the data (an odd

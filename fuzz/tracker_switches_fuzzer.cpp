@@ -160,7 +160,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool tracking = isTrackingOn();
     bool appendSymbolServer = readAppendSymbolServerPath();
     winsim::ClearFailures();
-    Expect(winsim::OpenKeyCount() == 0, "the switches' key was left open");
+    fuzz::ExpectNothingLeftOpen("reading the switches");
     Expect(tracking == (trackMode >= TrackModeHeap), "isTrackingOn disagrees with the mode");
     Expect(failSize == 0 || tracking, "a fail size was read with tracking off");
     Expect(tracking || logDir[0] == 0, "a log location was read with tracking off");
