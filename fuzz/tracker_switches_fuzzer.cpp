@@ -5,8 +5,8 @@
 // backslash, and the one given when it was narrow text.
 //
 // The log location names a directory that the reading creates. Every drive letter is mapped to a
-// scratch directory of this process, emptied after each input, and no location may hold a '.', so
-// that no input can reach outside it.
+// scratch directory of the input, removed after it, and no location may hold a '.', so that no input
+// can reach outside it.
 //
 // Input: key present (flag), then for each switch a present flag, a type and a blob, then an armed
 // failure (3 bytes).
@@ -67,30 +67,30 @@ TrackMode ModeOf(DWORD value) {
     }
 }
 
-const std::filesystem::path& ScratchDirectory() {
-    static const std::filesystem::path directory = [] {
+// A directory of this input's own that every drive letter names; removed with what the input made in it.
+// (libFuzzer ends the process without running exit handlers, so nothing may outlive the input.)
+class ScratchDrives {
+  public:
+    ScratchDrives() {
         std::string pattern = std::filesystem::temp_directory_path().string() + "/vracoins-fuzz.XXXXXX";
         if (mkdtemp(pattern.data()) == nullptr) {
             fuzz::Fail("no scratch directory for the log locations");
         }
+        directory_ = pattern;
         for (char letter = 'a'; letter <= 'z'; ++letter) {
-            winsim::MapDrive(letter, pattern);
+            winsim::MapDrive(letter, directory_.string());
         }
-        std::atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove_all(ScratchDirectory(), ignored);
-        });
-        return std::filesystem::path(pattern);
-    }();
-    return directory;
-}
-
-void EmptyScratchDirectory() {
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(ScratchDirectory(), error)) {
-        std::filesystem::remove_all(entry.path(), error);
     }
-}
+    ~ScratchDrives() {
+        std::error_code ignored;
+        std::filesystem::remove_all(directory_, ignored);
+    }
+    ScratchDrives(const ScratchDrives&) = delete;
+    ScratchDrives& operator=(const ScratchDrives&) = delete;
+
+  private:
+    std::filesystem::path directory_;
+};
 
 // The configuration of a module that has just been loaded.
 void ForgetConfiguration() {
@@ -125,7 +125,7 @@ void CheckLogDirectory(const SeededValue& location) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::FuzzInput input(data, size);
-    ScratchDirectory();
+    ScratchDrives drives;
     fuzz::StartInput();
     ForgetConfiguration();
 
@@ -188,6 +188,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             Expect(logDir[0] == 0, "a missing log location gave a directory");
         }
     }
-    EmptyScratchDirectory();
     return 0;
 }
