@@ -16,23 +16,7 @@ jobs="${VRACOINS_JOBS:-2}"
 build="$builds_dir/bench"
 
 # Google Benchmark and the peer allocator (Electric Fence), besides what the host build needs.
-"$root/scripts/install-deps.sh"
-missing=()
-for package in libbenchmark-dev electric-fence; do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
-        missing+=("$package")
-    fi
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    as_root=()
-    if [ "$(id -u)" -ne 0 ]; then
-        as_root=(sudo)
-    fi
-    echo "bench: installing ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    "${as_root[@]}" apt-get update -qq
-    "${as_root[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+"$root/scripts/install-deps.sh" libbenchmark-dev electric-fence
 
 cmake -S "$root" -B "$build" -G Ninja -DVRACOINS_BENCHMARKS=ON -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" >/dev/null

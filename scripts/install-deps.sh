@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that the builds and tests need, and only those not yet installed.
+# Installs the Debian packages that the builds and tests need, and only those not yet installed; further
+# packages named as arguments (for commands beyond the tests, such as the benchmarks) come along.
 # Runs as root (or through sudo); quiet unless something goes wrong.
+#
+# Usage: scripts/install-deps.sh [package ...]
 set -euo pipefail
 
 packages=(
@@ -9,7 +12,10 @@ packages=(
     wine wine64                                              # running the Windows programs
     libdw-dev libelf-dev pkg-config                          # call-site resolution on the host
     file binutils                                            # checks of the built DLL
+    valgrind                                                 # the leak check of the unloaded module
+    clang libclang-rt-14-dev                                 # fuzzing (libFuzzer) under AddressSanitizer
     clang-format
+    "$@"
 )
 
 missing=()

@@ -15,16 +15,6 @@ jobs="${VRACOINS_JOBS:-2}"
 build="$builds_dir/host"
 
 "$root/scripts/install-deps.sh"
-if ! dpkg-query -W -f='${Status}' valgrind 2>/dev/null | grep -q 'install ok installed'; then
-    as_root=()
-    if [ "$(id -u)" -ne 0 ]; then
-        as_root=(sudo)
-    fi
-    echo "leak-check: installing valgrind"
-    export DEBIAN_FRONTEND=noninteractive
-    "${as_root[@]}" apt-get update -qq
-    "${as_root[@]}" apt-get install -y -qq valgrind >/dev/null
-fi
 
 cmake -S "$root" -B "$build" -G Ninja >/dev/null
 cmake --build "$build" -j "$jobs" --target unload_leak_check

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Runs every test of the project, installing what is missing first (Debian):
-#   1. the host build and its unit tests (ctest), over the simulated Win32 layer;
-#   2. the same with AddressSanitizer and UndefinedBehaviorSanitizer;
-#   3. the Windows cross build: the checks of vracoins.dll, then the Windows test programs under Wine.
+#   1. the host build and its unit tests (ctest), over the simulated Win32 layer, the behaviour checks
+#      among them; then the module's leak check under valgrind;
+#   2. the same tests with AddressSanitizer and UndefinedBehaviorSanitizer;
+#   3. the concurrency checks under ThreadSanitizer;
+#   4. each fuzz target for a bounded time under AddressSanitizer (VRACOINS_FUZZ_SECONDS, default 20);
+#   5. the Windows cross build: the checks of vracoins.dll, then the Windows test programs under Wine.
 # Every phase runs even when an earlier one failed; the exit code is non-zero if any failed.
 # Builds go to build/ (VRACOINS_BUILD_DIR to move them).
 set -euo pipefail
@@ -65,8 +68,14 @@ sanitized_host_tests() {
 
 phase "host unit tests" host_tests host host || true
 count_ctest
+phase "leak check at unload" "$root/scripts/leak-check.sh" || true
+count_plain
 phase "sanitized host unit tests" sanitized_host_tests sanitize host-sanitize || true
 count_ctest
+phase "ThreadSanitizer" "$root/scripts/stress-tsan.sh" || true
+count_plain
+phase "fuzzing" "$root/scripts/fuzz.sh" "${VRACOINS_FUZZ_SECONDS:-20}" || true
+count_plain
 if phase "Windows build" "$root/scripts/build.sh" windows; then
     phase "vracoins.dll checks" "$root/scripts/check-dll.sh" "$builds_dir/windows/module/vracoins.dll" || true
     count_plain
