@@ -26,21 +26,6 @@ const std::u16string storedNameValue = u"InstallContextOriginalPrinterName";
 // The printer data is read into 520 bytes.
 const size_t printerDataBytes = 520;
 
-struct SeededValue {
-    bool present = false;
-    DWORD type = 0;
-    winsim::Bytes data;
-};
-
-SeededValue ReadSeededValue(fuzz::FuzzInput& input, bool present) {
-    SeededValue value;
-    value.present = present;
-    value.type = input.Dword();
-    std::vector<uint8_t> bytes = input.Blob();
-    value.data.assign(bytes.begin(), bytes.end());
-    return value;
-}
-
 // The printer-data text that names a queue, or "" when the data cannot serve.
 std::u16string PrinterDataText(const winsim::Bytes& data) {
     if (data.empty() || data.size() > printerDataBytes) {
@@ -93,23 +78,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::StartInput();
 
     winsim::AddDevice(printerId);
-    SeededValue description = ReadSeededValue(input, input.Flag());
+    fuzz::SeededValue description = fuzz::ReadSeededValue(input, input.Flag());
     if (description.present) {
         winsim::SetDeviceProperty(printerId, SPDRP_DEVICEDESC, description.type, description.data);
     }
-    SeededValue context = ReadSeededValue(input, input.Flag());
+    fuzz::SeededValue context = fuzz::ReadSeededValue(input, input.Flag());
     if (context.present) {
         winsim::SetValue(HKEY_CURRENT_USER, settingsKey, u"InstallContext", context.type, context.data);
     }
     int storedNameKind = input.Byte() % 3;
-    SeededValue storedName = ReadSeededValue(input, storedNameKind == 1);
+    fuzz::SeededValue storedName = fuzz::ReadSeededValue(input, storedNameKind == 1);
 
     std::u16string queue = input.Name();
     std::u16string driver = input.Name();
     std::u16string port = input.Name();
     winsim::AddPrinter(queue, driver, port);
     if (storedNameKind == 0) {
-        storedName = SeededValue{true, REG_SZ, winsim::StringBytes(queue)};
+        storedName = fuzz::SeededValue{true, REG_SZ, winsim::StringBytes(queue)};
     }
     if (storedName.present) {
         winsim::SetValue(HKEY_CURRENT_USER, settingsKey, storedNameValue, storedName.type, storedName.data);
@@ -117,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     int valueNameKind = input.Byte() % 3;
     std::u16string valueName = valueNameKind == 0 ? port : valueNameKind == 1 ? u"" : input.Name();
-    SeededValue printerData = ReadSeededValue(input, true);
+    fuzz::SeededValue printerData = fuzz::ReadSeededValue(input, true);
     winsim::SetPrinterData(queue, valueName, printerData.type, printerData.data);
 
     // Other printers, none of them with the queue's name in other letters (the spooler would take it for

@@ -10,8 +10,26 @@
 
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 namespace fuzz {
+
+// A registry value as the input describes it: whether it is there, its type and its bytes.
+struct SeededValue {
+    bool present = false;
+    DWORD type = 0;
+    winsim::Bytes data;
+};
+
+// The type and bytes come from the input; whether the value is there, from the caller.
+inline SeededValue ReadSeededValue(FuzzInput& input, bool present) {
+    SeededValue value;
+    value.present = present;
+    value.type = input.Dword();
+    std::vector<uint8_t> bytes = input.Blob();
+    value.data.assign(bytes.begin(), bytes.end());
+    return value;
+}
 
 inline void StartInput() {
     winsim::Reset();

@@ -26,24 +26,9 @@ namespace {
 
 const std::u16string switchesKey = u"SOFTWARE\\Orvale\\DIZadaridi";
 
-struct SeededValue {
-    bool present = false;
-    DWORD type = 0;
-    winsim::Bytes data;
-};
-
-SeededValue ReadSeededValue(fuzz::FuzzInput& input) {
-    SeededValue value;
-    value.present = input.Flag();
-    value.type = input.Dword();
-    std::vector<uint8_t> bytes = input.Blob();
-    value.data.assign(bytes.begin(), bytes.end());
-    return value;
-}
-
 // A DWORD switch as the tracker reads it: into 4 bytes that start at 0, whatever the type; a longer
 // value is not read. Whether it was read, and the value.
-bool ReadsAs(const SeededValue& value, DWORD* number) {
+bool ReadsAs(const fuzz::SeededValue& value, DWORD* number) {
     if (!value.present || value.data.size() > sizeof(DWORD)) {
         return false;
     }
@@ -100,7 +85,7 @@ void ForgetConfiguration() {
     std::memset(logDir, 0, sizeof logDir);
 }
 
-void CheckLogDirectory(const SeededValue& location) {
+void CheckLogDirectory(const fuzz::SeededValue& location) {
     const char* terminator = static_cast<const char*>(std::memchr(logDir, 0, sizeof logDir));
     Expect(terminator != nullptr, "logDir is not terminated within its 260 bytes");
     size_t length = static_cast<size_t>(terminator - logDir);
@@ -130,18 +115,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ForgetConfiguration();
 
     bool keyPresent = input.Flag();
-    SeededValue allocation = ReadSeededValue(input);
-    SeededValue location = ReadSeededValue(input);
+    fuzz::SeededValue allocation = fuzz::ReadSeededValue(input, input.Flag());
+    fuzz::SeededValue location = fuzz::ReadSeededValue(input, input.Flag());
     for (BYTE& byte : location.data) {
         if (byte == '.') {
             byte = '_';
         }
     }
-    SeededValue limit = ReadSeededValue(input);
-    SeededValue symbolServer = ReadSeededValue(input);
+    fuzz::SeededValue limit = fuzz::ReadSeededValue(input, input.Flag());
+    fuzz::SeededValue symbolServer = fuzz::ReadSeededValue(input, input.Flag());
     if (keyPresent) {
         winsim::CreateKey(HKEY_LOCAL_MACHINE, switchesKey);
-        const std::pair<const char16_t*, const SeededValue*> switches[] = {
+        const std::pair<const char16_t*, const fuzz::SeededValue*> switches[] = {
             {u"TrackMemoryAllocation", &allocation},
             {u"TrackMemoryLogLocation", &location},
             {u"TrackMemoryFailSize", &limit},

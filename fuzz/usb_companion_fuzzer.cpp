@@ -29,22 +29,7 @@ const GUID interfaceClasses[3] = {
     {0x12345678, 0x1234, 0x5678, {0x9A, 0xBC, 0xDE, 0xF0, 0x12, 0x34, 0x56, 0x78}},
 };
 
-struct SeededValue {
-    bool present = false;
-    DWORD type = 0;
-    winsim::Bytes data;
-};
-
-SeededValue ReadSeededValue(fuzz::FuzzInput& input) {
-    SeededValue value;
-    value.present = input.Flag();
-    value.type = input.Dword();
-    std::vector<uint8_t> bytes = input.Blob();
-    value.data.assign(bytes.begin(), bytes.end());
-    return value;
-}
-
-void Seed(const std::u16string& path, const std::u16string& name, const SeededValue& value) {
+void Seed(const std::u16string& path, const std::u16string& name, const fuzz::SeededValue& value) {
     if (value.present) {
         winsim::SetValue(HKEY_LOCAL_MACHINE, path, name, value.type, value.data);
     }
@@ -70,8 +55,8 @@ KnownDevice& Mention(std::vector<KnownDevice>& devices, const std::u16string& in
 }
 
 // The key that must hold PortName after the pass, or "" when none may.
-std::u16string ExpectedPortNameKey(bool portApplies, const SeededValue& selector,
-                                   const SeededValue (&instanceValues)[2],
+std::u16string ExpectedPortNameKey(bool portApplies, const fuzz::SeededValue& selector,
+                                   const fuzz::SeededValue (&instanceValues)[2],
                                    const std::vector<KnownDevice>& devices) {
     if (!portApplies) {
         return u"";
@@ -84,7 +69,7 @@ std::u16string ExpectedPortNameKey(bool portApplies, const SeededValue& selector
         }
     }
     int companion = chosen != 0 ? 1 : 0;
-    const SeededValue& instance = instanceValues[companion];
+    const fuzz::SeededValue& instance = instanceValues[companion];
     if (!instance.present || !fuzz::IsStringType(instance.type) || instance.data.empty()) {
         return companionKeys[companion];
     }
@@ -120,13 +105,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     winsim::KeepLastErrorOnSuccess(input.Flag());
 
     std::u16string hardwareKey = u"System\\CurrentControlSet\\Enum\\" + printerId + u"\\Device Parameters";
-    SeededValue port = ReadSeededValue(input);
+    fuzz::SeededValue port = fuzz::ReadSeededValue(input, input.Flag());
     Seed(hardwareKey, u"PortName", port);
-    SeededValue selector = ReadSeededValue(input);
+    fuzz::SeededValue selector = fuzz::ReadSeededValue(input, input.Flag());
     Seed(settingsKey, u"CurrentDeviceType", selector);
-    SeededValue instanceValues[2];
+    fuzz::SeededValue instanceValues[2];
     for (int companion = 0; companion < 2; ++companion) {
-        instanceValues[companion] = ReadSeededValue(input);
+        instanceValues[companion] = fuzz::ReadSeededValue(input, input.Flag());
         Seed(companionKeys[companion], u"BulkInstanceID", instanceValues[companion]);
     }
 

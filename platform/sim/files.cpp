@@ -27,9 +27,6 @@ class FileObject : public KernelObject {
   public:
     FileObject(int descriptor, bool writable) : descriptor_(descriptor), writable_(writable) {}
     ~FileObject() override { close(descriptor_); }
-    // The handle table deletes its objects; they come from malloc like the rest of the simulation.
-    static void* operator new(size_t size) { return std::malloc(size); }
-    static void operator delete(void* object) { std::free(object); }
 
     int descriptor() const { return descriptor_; }
     bool writable() const { return writable_; }

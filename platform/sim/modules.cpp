@@ -49,16 +49,6 @@ class ProcessObject : public KernelObject {
   public:
     explicit ProcessObject(DWORD access) : access_(access) { ++openProcessHandles; }
     ~ProcessObject() override { --openProcessHandles; }
-    // From malloc, as all of the simulation's state, so that a test's replacement operator new never
-    // sees it.
-    static void* operator new(size_t size) {
-        void* storage = std::malloc(size);
-        if (storage == nullptr) {
-            std::abort();
-        }
-        return storage;
-    }
-    static void operator delete(void* storage) { std::free(storage); }
     DWORD Access() const { return access_; }
 
   private:

@@ -1,14 +1,27 @@
-// Kernel object handles of the simulation (files, processes): a small table so that CloseHandle can
+// Kernel object handles of the simulation (files, processes, threads): a small table so that CloseHandle can
 // close whatever kind of object a handle names. Internal to platform/sim.
 #pragma once
 
 #include "win32_types.h"
+
+#include <cstddef>
+#include <cstdlib>
 
 namespace winsim_detail {
 
 class KernelObject {
   public:
     virtual ~KernelObject() = default;
+    // The handle table deletes its objects. They come from malloc, as all of the simulation's state, so
+    // that a test's replacement operator new never sees them.
+    static void* operator new(size_t size) {
+        void* storage = std::malloc(size);
+        if (storage == nullptr) {
+            std::abort();
+        }
+        return storage;
+    }
+    static void operator delete(void* storage) { std::free(storage); }
 };
 
 // Takes ownership; returns a handle that is never null nor INVALID_HANDLE_VALUE.

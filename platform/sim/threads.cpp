@@ -36,15 +36,6 @@ struct ThreadState {
 class ThreadObject : public KernelObject {
   public:
     explicit ThreadObject(std::shared_ptr<ThreadState> state) : state_(std::move(state)) {}
-    // The handle table deletes its objects; they come from malloc like the rest of the simulation.
-    static void* operator new(size_t size) {
-        void* storage = std::malloc(size);
-        if (storage == nullptr) {
-            std::abort();
-        }
-        return storage;
-    }
-    static void operator delete(void* storage) { std::free(storage); }
 
     const std::shared_ptr<ThreadState>& State() const { return state_; }
 
