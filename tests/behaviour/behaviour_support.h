@@ -4,6 +4,7 @@
 
 #include "behaviour_world.h"
 #include "system_names.h"
+#include "tests/two_sided/registry_type_name.h"
 
 namespace behaviour {
 
@@ -58,22 +59,7 @@ inline bool CompanionKeysUntouched(BehaviourWorld& world) {
 
 // "REG_SZ", "REG_DWORD", ... for messages.
 inline const char* TypeName(DWORD type) {
-    switch (type) {
-    case REG_NONE:
-        return "REG_NONE";
-    case REG_SZ:
-        return "REG_SZ";
-    case REG_EXPAND_SZ:
-        return "REG_EXPAND_SZ";
-    case REG_BINARY:
-        return "REG_BINARY";
-    case REG_DWORD:
-        return "REG_DWORD";
-    case REG_MULTI_SZ:
-        return "REG_MULTI_SZ";
-    default:
-        return "another type";
-    }
+    return RegistryTypeName(type);
 }
 
 } // namespace behaviour

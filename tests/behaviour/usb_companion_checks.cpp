@@ -27,6 +27,25 @@ WideText Lowered(const WideText& text) {
     return lowered;
 }
 
+// A pre pass with CurrentDeviceType = `selector`: the selector is consumed, the port goes into
+// `chosenKey` and `otherKey` stays absent.
+void CheckSelectorPicksItsCompanion(BehaviourWorld& world, WorldDevice& printer, DWORD selector,
+                                    const WCHAR* chosenKey, const WCHAR* otherKey) {
+    world.WriteDword(HKEY_LOCAL_MACHINE, names::printSettingsKey, names::currentDeviceType, selector);
+    PrePass(world, printer);
+    const StoredValue left =
+        world.ReadValue(HKEY_LOCAL_MACHINE, names::printSettingsKey, names::currentDeviceType);
+    CHECK(left.status == ERROR_FILE_NOT_FOUND,
+          "selector %lu: expected CurrentDeviceType deleted, got status %ld",
+          static_cast<unsigned long>(selector), static_cast<long>(left.status));
+    const StoredValue port = CompanionKeyValue(world, chosenKey, names::portName);
+    CHECK(port.Exists() && port.AsText() == kUsbPort,
+          "selector %lu: expected PortName \"USB001\" in %s, got status %ld",
+          static_cast<unsigned long>(selector), Narrow(chosenKey).c_str(), static_cast<long>(port.status));
+    CHECK(!world.KeyExists(HKEY_LOCAL_MACHINE, otherKey), "selector %lu: %s must stay absent",
+          static_cast<unsigned long>(selector), Narrow(otherKey).c_str());
+}
+
 } // namespace
 
 // Declares `printer`, the USB printer whose pre pass the checks run, or ends the check as failed.
@@ -147,33 +166,15 @@ BEHAVIOUR_CHECK(BulkInstanceIdNamingNoPresentDeviceBindsNothing) {
 BEHAVIOUR_CHECK(CurrentDeviceTypeZeroSelectsTheDefaultCompanionAndIsConsumed) {
     LOAD_MODULE_OR_SKIP(ModuleBuild::Shipped);
     ADD_USB_PRINTER_OR_FAIL();
-    world.WriteDword(HKEY_LOCAL_MACHINE, names::printSettingsKey, names::currentDeviceType, 0);
-    PrePass(world, *printer);
-    const StoredValue selector =
-        world.ReadValue(HKEY_LOCAL_MACHINE, names::printSettingsKey, names::currentDeviceType);
-    CHECK(selector.status == ERROR_FILE_NOT_FOUND, "expected CurrentDeviceType deleted, got status %ld",
-          selector.status);
-    const StoredValue port = CompanionKeyValue(world, names::defaultCompanionKey, names::portName);
-    CHECK(port.Exists() && port.AsText() == kUsbPort,
-          "expected PortName \"USB001\" in the default companion key, got status %ld", port.status);
-    CHECK(!world.KeyExists(HKEY_LOCAL_MACHINE, names::alternateCompanionKey),
-          "the alternate companion key must stay absent");
+    CheckSelectorPicksItsCompanion(world, *printer, 0, names::defaultCompanionKey,
+                                   names::alternateCompanionKey);
 }
 
 BEHAVIOUR_CHECK(CurrentDeviceTypeOneSelectsTheAlternateCompanionAndIsConsumed) {
     LOAD_MODULE_OR_SKIP(ModuleBuild::Shipped);
     ADD_USB_PRINTER_OR_FAIL();
-    world.WriteDword(HKEY_LOCAL_MACHINE, names::printSettingsKey, names::currentDeviceType, 1);
-    PrePass(world, *printer);
-    const StoredValue selector =
-        world.ReadValue(HKEY_LOCAL_MACHINE, names::printSettingsKey, names::currentDeviceType);
-    CHECK(selector.status == ERROR_FILE_NOT_FOUND, "expected CurrentDeviceType deleted, got status %ld",
-          selector.status);
-    const StoredValue alternate = CompanionKeyValue(world, names::alternateCompanionKey, names::portName);
-    CHECK(alternate.Exists() && alternate.AsText() == kUsbPort,
-          "expected PortName \"USB001\" in the alternate companion key, got status %ld", alternate.status);
-    CHECK(!world.KeyExists(HKEY_LOCAL_MACHINE, names::defaultCompanionKey),
-          "the default companion key must stay absent");
+    CheckSelectorPicksItsCompanion(world, *printer, 1, names::alternateCompanionKey,
+                                   names::defaultCompanionKey);
 }
 
 BEHAVIOUR_CHECK(PortsWithoutUsbInThisLetterCaseBindNothing) {

@@ -1,5 +1,7 @@
 #include "tests/wine/support/registry_values.h"
 
+#include "tests/two_sided/registry_type_name.h"
+
 #include <cstring>
 
 namespace winetest {
@@ -90,24 +92,7 @@ LONG DeleteKeyTree(HKEY root, const wchar_t* path) {
 }
 
 const char* TypeName(DWORD type) {
-    switch (type) {
-    case REG_NONE:
-        return "REG_NONE";
-    case REG_SZ:
-        return "REG_SZ";
-    case REG_EXPAND_SZ:
-        return "REG_EXPAND_SZ";
-    case REG_BINARY:
-        return "REG_BINARY";
-    case REG_DWORD:
-        return "REG_DWORD";
-    case REG_DWORD_BIG_ENDIAN:
-        return "REG_DWORD_BIG_ENDIAN";
-    case REG_MULTI_SZ:
-        return "REG_MULTI_SZ";
-    default:
-        return "(other type)";
-    }
+    return RegistryTypeName(type);
 }
 
 std::string Narrow(const std::wstring& text) {
