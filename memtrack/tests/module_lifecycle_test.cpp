@@ -165,34 +165,6 @@ TEST_F(ModuleLifecycleTest, CleanInstallationEndsWithTheCleanSystemReportAndNoFi
     }
 }
 
-TEST_F(ModuleLifecycleTest, ShippedModuleReportsACleanSystemAfterAnInstallation) {
-    for (DWORD mode : {1u, 2u, 3u, 4u}) {
-        PrinterDevice printer;
-        SeedInstallation(mode, printer);
-        LoadedModule module(VRACOINS_MODULE_PATH);
-        ASSERT_TRUE(module.Loaded());
-        auto entry = module.Find<EntryProc>("VRACoInstallerEntryProc");
-        COINSTALLER_CONTEXT_DATA pre = {FALSE, NO_ERROR, nullptr};
-        COINSTALLER_CONTEXT_DATA post = {TRUE, NO_ERROR, nullptr};
-        entry(DIF_INSTALLDEVICE, printer.Set(), printer.Element(), &pre);
-        entry(DIF_INSTALLDEVICE, printer.Set(), printer.Element(), &post);
-        printer.Release();
-        std::string modulePath = module.WindowsPath();
-        module.Unload();
-
-        std::smatch found;
-        std::string output = winsim::DebugOutput();
-        std::regex report(RegexLiteral(ReportHead(modulePath)) +
-                          "Total number of allocations tracked: ([0-9]+)\n" +
-                          RegexLiteral(cleanVerdict + reportClosing));
-        ASSERT_TRUE(std::regex_match(output, found, report)) << "mode " << mode << ": the report reads\n"
-                                                             << output;
-        EXPECT_GT(std::stoul(found[1].str()), 10u) << "mode " << mode;
-        EXPECT_TRUE(FilesIn("Logs").empty()) << "mode " << mode;
-        EXPECT_FALSE(NoteWritten()) << "mode " << mode;
-    }
-}
-
 TEST_F(ModuleLifecycleTest, TrackingOffUnloadsWithoutAWord) {
     winsim::SetDwordValue(HKEY_LOCAL_MACHINE, switchesKey, u"TrackMemoryAllocation", 0);
     TestModule module;
@@ -305,36 +277,6 @@ TEST_F(ModuleLifecycleTest, DamagedGuardsGiveOneAccessViolationRecordPerReleaseI
         // The damaged blocks were freed all the same.
         EXPECT_NE(std::string::npos, winsim::DebugOutput().find(cleanVerdict)) << "mode " << mode;
     }
-}
-
-TEST_F(ModuleLifecycleTest, UnguardedModeLeavesChangedBytesAroundABlockUnreported) {
-    SetSwitches(1);
-    TestModule module;
-    ASSERT_TRUE(module.Ready());
-    Block block = Allocate(module, 10);
-    block.pointer[10] ^= 0xFF;
-    block.pointer[-1] ^= 0xFF;
-    module.release(block.pointer, scalarKind);
-    module.Unload();
-    EXPECT_EQ(std::string::npos, winsim::DebugOutput().find("MemoryAccessViolation"));
-    EXPECT_TRUE(FilesIn("Logs").empty());
-}
-
-TEST_F(ModuleLifecycleTest, DamagedGuardStopsOnlyWhenADebuggerWasThereAtTheFirstCheck) {
-    SetSwitches(3);
-    winsim::SetDebuggerPresent(true);
-    TestModule module;
-    ASSERT_TRUE(module.Ready());
-    Block overrun = Allocate(module, 10);
-    Block both = Allocate(module, 10);
-    overrun.pointer[10] ^= 0xFF;
-    both.pointer[10] ^= 0xFF;
-    both.pointer[-1] ^= 0xFF;
-    module.release(overrun.pointer, scalarKind);
-    EXPECT_EQ(1u, winsim::CallCount("DebugBreak")) << "a damaged tail guard must stop in the debugger";
-    module.release(both.pointer, scalarKind);
-    EXPECT_EQ(3u, winsim::CallCount("DebugBreak")) << "each damaged guard stops once";
-    module.Unload();
 }
 
 TEST_F(ModuleLifecycleTest, MismatchedDeleteIsRefusedAndTheBlockReportedAtUnload) {
