@@ -71,10 +71,8 @@ bool EndsWithTheCleanVerdict(const Pieces& pieces) {
 
 BEHAVIOUR_CHECK(DamagedGuardsAreReportedAtReleaseInEachGuardedMode) {
     for (unsigned mode = 2; mode <= 4; ++mode) {
-        world.Clear();
-        const std::string logDirectory = world.FreshLogDirectory();
-        SwitchTrackingOn(world, mode, logDirectory);
-        LOAD_MODULE_OR_SKIP(ModuleBuild::WithTestHooks);
+        std::string logDirectory;
+        SKIP_UNLESS_PREPARED(StartTrackedTestBuild(world, mode, &logDirectory));
         const std::string module = BaseName(world.ModulePath());
         DamagedBlock blocks[3];
         if (!CHECK(AllocateDamagedBlocks(world, blocks), "mode %u: the test build could not allocate",
@@ -209,10 +207,8 @@ BEHAVIOUR_CHECK(UnguardedModeLeavesChangedBytesAroundABlockUnreported) {
 
 BEHAVIOUR_CHECK(MismatchedReleaseIsRefusedWithItsLineAndTheBlockKept) {
     for (unsigned mode = 1; mode <= 4; ++mode) {
-        world.Clear();
-        const std::string logDirectory = world.FreshLogDirectory();
-        SwitchTrackingOn(world, mode, logDirectory);
-        LOAD_MODULE_OR_SKIP(ModuleBuild::WithTestHooks);
+        std::string logDirectory;
+        SKIP_UNLESS_PREPARED(StartTrackedTestBuild(world, mode, &logDirectory));
         const std::string module = BaseName(world.ModulePath());
         unsigned char* array = static_cast<unsigned char*>(world.AllocateInModule(16, true));
         unsigned char* scalar = static_cast<unsigned char*>(world.AllocateInModule(8, false));

@@ -18,10 +18,8 @@ struct LeakedBlock {
 
 BEHAVIOUR_CHECK(LeakLeftAtUnloadIsReportedLoggedAndNoted) {
     for (unsigned mode = 1; mode <= 4; ++mode) {
-        world.Clear();
-        const std::string logDirectory = world.FreshLogDirectory();
-        SwitchTrackingOn(world, mode, logDirectory);
-        LOAD_MODULE_OR_SKIP(ModuleBuild::WithTestHooks);
+        std::string logDirectory;
+        SKIP_UNLESS_PREPARED(StartTrackedTestBuild(world, mode, &logDirectory));
         const std::string modulePath = world.ModulePath();
         const std::string module = BaseName(modulePath);
         LeakedBlock blocks[] = {{nullptr, 10, false}, {nullptr, 20, true}, {nullptr, 30, false}};
@@ -103,10 +101,8 @@ BEHAVIOUR_CHECK(LeakRecordNamesTheCallSiteByFunctionFileAndLine) {
         SKIP_CHECK("the test build carries DWARF debug information, which Windows' dbghelp does not read");
     }
     for (unsigned mode = 1; mode <= 4; ++mode) {
-        world.Clear();
-        const std::string logDirectory = world.FreshLogDirectory();
-        SwitchTrackingOn(world, mode, logDirectory);
-        LOAD_MODULE_OR_SKIP(ModuleBuild::WithTestHooks);
+        std::string logDirectory;
+        SKIP_UNLESS_PREPARED(StartTrackedTestBuild(world, mode, &logDirectory));
         const std::string module = BaseName(world.ModulePath());
         std::string sourceFile;
         int line = 0;

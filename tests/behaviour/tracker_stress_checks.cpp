@@ -440,10 +440,8 @@ void CheckReportAndLogs(BehaviourWorld& world, unsigned mode, const std::string&
 
 BEHAVIOUR_CHECK(ConcurrentAllocationsAndReleasesKeepIdsTheListAndTheReportWhole) {
     for (unsigned mode = 0; mode <= 4; ++mode) {
-        world.Clear();
-        const std::string logDirectory = world.FreshLogDirectory();
-        SwitchTrackingOn(world, mode, logDirectory);
-        LOAD_MODULE_OR_SKIP(ModuleBuild::WithTestHooks);
+        std::string logDirectory;
+        SKIP_UNLESS_PREPARED(StartTrackedTestBuild(world, mode, &logDirectory));
         const std::string modulePath = world.ModulePath();
         const uint32_t firstProbe = ProbeId(world, mode);
 

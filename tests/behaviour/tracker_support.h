@@ -61,6 +61,16 @@ inline void SwitchTrackingOn(BehaviourWorld& world, DWORD mode, const std::strin
                     WideText(logDirectory.begin(), logDirectory.end()));
 }
 
+// A fresh start in `mode` for a check that loops over modes: the world cleared, a new log directory
+// (`logDirectory`), tracking switched on and the test build of the module loaded. Null when done, or why
+// the module could not be loaded.
+inline const char* StartTrackedTestBuild(BehaviourWorld& world, DWORD mode, std::string* logDirectory) {
+    world.Clear();
+    *logDirectory = world.FreshLogDirectory();
+    SwitchTrackingOn(world, mode, *logDirectory);
+    return world.LoadModule(ModuleBuild::WithTestHooks);
+}
+
 // The tracker's pieces on the debugger output. Windows' dbghelp sends the diagnostics that the tracker's
 // symbol options ask for (SYMOPT_DEBUG) to the same output, each beginning "DBGHELP: "; they are not the
 // tracker's.
