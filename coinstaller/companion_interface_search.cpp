@@ -1,6 +1,7 @@
 #include "coinstaller/install_device.h"
 
 #include "coinstaller/registry_key.h"
+#include "coinstaller/two_call_read.h"
 #include "coinstaller/usb_binding_names.h"
 
 // The installation service checks the size members against its own structure sizes (64-bit layouts).
@@ -13,17 +14,6 @@ namespace {
 
 // Device instance identifiers of the listed devices are read into a buffer of this many characters.
 const DWORD instanceIdCharacters = 2048;
-
-// The status of a platform call as the search judges it. A successful call does not reliably reset the
-// thread's last error (Wine leaves it as it was), so success counts as 0 here, whatever GetLastError says.
-// A failed call that leaves no error behind still counts as failed, or the search would repeat it forever.
-DWORD StatusOf(BOOL succeeded) {
-    if (succeeded) {
-        return ERROR_SUCCESS;
-    }
-    DWORD error = GetLastError();
-    return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
-}
 
 // True when the device behind `element` is the device `storedInstanceId`, compared exactly.
 bool IsStoredDevice(HDEVINFO list, PSP_DEVINFO_DATA element, const WideString& storedInstanceId) {
@@ -64,23 +54,28 @@ bool FindStoredDeviceInterface(HDEVINFO list, const GUID& interfaceClass, const 
             continue; // ends the search: the status is not 0
         }
 
-        DWORD required = 0;
-        status =
-            StatusOf(SetupDiGetDeviceInterfaceDetailW(list, &interfaceData, nullptr, 0, &required, nullptr));
-        if (status == ERROR_INSUFFICIENT_BUFFER && required >= sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) {
-            BYTE* detailBuffer = new BYTE[required];
-            if (detailBuffer != nullptr) {
-                auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_W>(detailBuffer);
-                detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-                // Fills the element with the device that exposes the interface; the path is not needed.
-                BOOL detailed = SetupDiGetDeviceInterfaceDetailW(list, &interfaceData, detail, required,
-                                                                 &required, element);
-                status = StatusOf(detailed);
-                if (detailed) {
-                    matched = IsStoredDevice(list, element, storedInstanceId);
+        // The read fills the element with the device that exposes the interface; the path is not needed.
+        // The search goes on only while the last call made succeeded: a probe that fails otherwise than
+        // for want of a buffer, a size below the detail's header, a block that cannot be had or a failed
+        // read ends it.
+        TwoCallRead<ModuleStorage> detail;
+        bool detailed = detail.Read(
+            [&](BYTE* buffer, DWORD size, DWORD* required) {
+                auto* detailData = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_W>(buffer);
+                if (detailData != nullptr) {
+                    detailData->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
                 }
-                delete[] detailBuffer;
-            }
+                return StatusOf(SetupDiGetDeviceInterfaceDetailW(list, &interfaceData, detailData, size,
+                                                                 required,
+                                                                 detailData != nullptr ? element : nullptr));
+            },
+            [](DWORD probeStatus, DWORD size) {
+                return probeStatus == ERROR_INSUFFICIENT_BUFFER &&
+                       size >= sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+            });
+        status = detail.Status();
+        if (detailed) {
+            matched = IsStoredDevice(list, element, storedInstanceId);
         }
         ++index;
     } while (status == ERROR_SUCCESS && !matched);

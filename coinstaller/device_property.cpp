@@ -1,38 +1,30 @@
 #include "coinstaller/install_device.h"
 
-#include <cstring>
+#include "coinstaller/two_call_read.h"
 
 bool CInstallDevice::GetRegistryPropertyString(HDEVINFO set, PSP_DEVINFO_DATA element, DWORD property,
                                                WideString& text) {
     if (set == nullptr || element == nullptr) {
         return false;
     }
-    // The probe fails by design (no buffer); only the size it reports, in bytes, matters.
+    // Sizes in bytes. The block holds twice the reported bytes, zero-filled: whatever the property's data,
+    // a NUL follows it.
     DWORD type = REG_NONE;
-    DWORD required = 0;
-    SetupDiGetDeviceRegistryPropertyW(set, element, property, &type, nullptr, 0, &required);
-    if (required == 0) {
+    TwoCallRead<ModuleStorage> read;
+    if (!read.Read(
+            [&](BYTE* buffer, DWORD size, DWORD* required) {
+                return StatusOf(
+                    SetupDiGetDeviceRegistryPropertyW(set, element, property, &type, buffer, size, required));
+            },
+            SizeAtLeast(1), 2) ||
+        read.Reported() != read.Probed()) {
         return false;
     }
-    // Twice the reported bytes, zero-filled: whatever the property's data, a NUL follows it.
-    size_t bufferBytes = static_cast<size_t>(required) * 2;
-    size_t bufferCharacters = bufferBytes / sizeof(WCHAR);
-    WCHAR* buffer = new WCHAR[bufferCharacters];
-    if (buffer == nullptr) {
+    const WCHAR* buffer = read.As<WCHAR>();
+    WideString value(buffer, WideLengthBounded(buffer, read.BlockBytes() / sizeof(WCHAR)));
+    if (!value.IsValid()) {
         return false;
     }
-    std::memset(buffer, 0, bufferCharacters * sizeof(WCHAR));
-    bool read = false;
-    DWORD returned = 0;
-    if (SetupDiGetDeviceRegistryPropertyW(set, element, property, &type, reinterpret_cast<PBYTE>(buffer),
-                                          required, &returned) &&
-        returned == required) {
-        WideString value(buffer, WideLengthBounded(buffer, bufferCharacters));
-        if (value.IsValid()) {
-            text.Swap(value);
-            read = true;
-        }
-    }
-    delete[] buffer;
-    return read;
+    text.Swap(value);
+    return true;
 }

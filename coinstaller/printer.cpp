@@ -1,7 +1,7 @@
 #include "coinstaller/printer.h"
 
 #include "coinstaller/printer_naming.h"
-#include "coinstaller/printer_queries.h"
+#include "coinstaller/two_call_read.h"
 #include "platform/portability.h"
 
 namespace {
@@ -54,16 +54,16 @@ void CPrinter::Open() {
     if (printerHandle == nullptr) {
         return;
     }
-    LPBYTE record = nullptr;
-    if (QueryPrinterDriver(printerHandle, 1, record)) {
-        const DRIVER_INFO_1W* driverInfo = reinterpret_cast<const DRIVER_INFO_1W*>(record);
-        WideString name(driverInfo->pName);
+    TwoCallRead<SpoolerRecordStorage> driver;
+    if (driver.Read(
+            [&](BYTE* buffer, DWORD size, DWORD* needed) {
+                return StatusOf(GetPrinterDriverW(printerHandle, nullptr, 1, buffer, size, needed));
+            },
+            SizeAtLeast(1))) {
+        WideString name(driver.As<DRIVER_INFO_1W>()->pName);
         if (name.IsValid()) {
             driverName.Swap(name);
         }
-    }
-    if (record != nullptr) {
-        GlobalFree(record);
     }
 }
 
@@ -84,9 +84,13 @@ void CPrinter::ReadPrinterDataString() {
     // The value is named after the queue's port; without the port the empty name is asked for.
     WCHAR emptyName[1] = {0};
     LPWSTR valueName = emptyName;
-    LPBYTE portRecord = nullptr;
-    if (QueryPrinter(printerHandle, 5, portRecord)) {
-        const PRINTER_INFO_5W* info = reinterpret_cast<const PRINTER_INFO_5W*>(portRecord);
+    TwoCallRead<SpoolerRecordStorage> port;
+    if (port.Read(
+            [&](BYTE* buffer, DWORD size, DWORD* needed) {
+                return StatusOf(GetPrinterW(printerHandle, 5, buffer, size, needed));
+            },
+            SizeAtLeast(1))) {
+        const PRINTER_INFO_5W* info = port.As<PRINTER_INFO_5W>();
         if (info->pPortName != nullptr) {
             valueName = info->pPortName;
         }
@@ -95,9 +99,7 @@ void CPrinter::ReadPrinterDataString() {
     DWORD status = GetPrinterDataW(printerHandle, valueName, nullptr, reinterpret_cast<LPBYTE>(data),
                                    printerDataBytes, &size);
     // The value name lies inside the level-5 record.
-    if (portRecord != nullptr) {
-        GlobalFree(portRecord);
-    }
+    port.Release();
     if (status != ERROR_SUCCESS) {
         return;
     }

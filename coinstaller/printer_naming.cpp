@@ -1,5 +1,6 @@
 #include "coinstaller/printer_naming.h"
 
+#include "coinstaller/two_call_read.h"
 #include "platform/portability.h"
 
 #include <cstring>
@@ -8,18 +9,12 @@ int32_t CPrinterNaming::RenamePrinter(HANDLE printerHandle, const WideString& ne
     if (printerHandle == nullptr || newName.IsEmpty() || !newName.IsValid()) {
         return 0;
     }
-    // The probe fails by design (no buffer); only the size it reports matters.
-    DWORD needed = 0;
-    GetPrinterW(printerHandle, 4, nullptr, 0, &needed);
-    if (needed < sizeof(PRINTER_INFO_4W)) {
-        return 0;
-    }
-    BYTE* buffer = new BYTE[needed];
-    if (buffer == nullptr) {
-        return 0;
-    }
-    if (!GetPrinterW(printerHandle, 4, buffer, needed, &needed)) {
-        delete[] buffer;
+    TwoCallRead<ModuleStorage> record;
+    if (!record.Read(
+            [&](BYTE* buffer, DWORD size, DWORD* needed) {
+                return StatusOf(GetPrinterW(printerHandle, 4, buffer, size, needed));
+            },
+            SizeAtLeast(sizeof(PRINTER_INFO_4W)))) {
         return 0;
     }
 
@@ -28,11 +23,10 @@ int32_t CPrinterNaming::RenamePrinter(HANDLE printerHandle, const WideString& ne
     if (MakeUniqueName(newName, uniqueName) != 0) {
         // Server name and attributes go back as read; only the name changes.
         PRINTER_INFO_4W info;
-        std::memcpy(&info, buffer, sizeof(info));
+        std::memcpy(&info, record.As<BYTE>(), sizeof(info));
         info.pPrinterName = const_cast<LPWSTR>(uniqueName.c_str());
         result = SetPrinterW(printerHandle, 4, reinterpret_cast<LPBYTE>(&info), 0) != FALSE ? 1 : 0;
     }
-    delete[] buffer;
     return result;
 }
 
@@ -65,32 +59,26 @@ int32_t CPrinterNaming::MakeUniqueName(const WideString& baseName, WideString& u
 }
 
 int32_t CPrinterNaming::PrinterExists(const WideString& name) {
-    DWORD needed = 0;
     DWORD count = 0;
-    EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 4, nullptr, 0, &needed, &count);
-    if (needed == 0) {
+    TwoCallRead<ModuleStorage> list;
+    if (!list.Read(
+            [&](BYTE* buffer, DWORD size, DWORD* needed) {
+                return StatusOf(EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 4, buffer, size, needed, &count));
+            },
+            SizeAtLeast(1))) {
         return 0;
     }
-    const DWORD bufferSize = needed;
-    BYTE* buffer = new BYTE[bufferSize];
-    if (buffer == nullptr) {
-        return 0;
+    // Never walk beyond the block, whatever count comes back.
+    size_t entries = count;
+    if (entries > list.BlockBytes() / sizeof(PRINTER_INFO_4W)) {
+        entries = list.BlockBytes() / sizeof(PRINTER_INFO_4W);
     }
-    int32_t exists = 0;
-    if (EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 4, buffer, bufferSize, &needed, &count)) {
-        // Never walk beyond the buffer, whatever count comes back.
-        size_t entries = count;
-        if (entries > bufferSize / sizeof(PRINTER_INFO_4W)) {
-            entries = bufferSize / sizeof(PRINTER_INFO_4W);
-        }
-        for (size_t i = 0; i < entries && exists == 0; ++i) {
-            PRINTER_INFO_4W info;
-            std::memcpy(&info, buffer + i * sizeof(PRINTER_INFO_4W), sizeof(info));
-            if (info.pPrinterName != nullptr && name.Equals(info.pPrinterName)) {
-                exists = 1;
-            }
+    for (size_t i = 0; i < entries; ++i) {
+        PRINTER_INFO_4W info;
+        std::memcpy(&info, list.As<BYTE>() + i * sizeof(PRINTER_INFO_4W), sizeof(info));
+        if (info.pPrinterName != nullptr && name.Equals(info.pPrinterName)) {
+            return 1;
         }
     }
-    delete[] buffer;
-    return exists;
+    return 0;
 }

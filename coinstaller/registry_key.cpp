@@ -1,5 +1,7 @@
 #include "coinstaller/registry_key.h"
 
+#include "coinstaller/two_call_read.h"
+
 namespace {
 
 // Registry types that hold text.
@@ -88,34 +90,29 @@ bool CRegistryKey::ReadString(const WCHAR* name, WideString& text) {
         return false;
     }
     DWORD type = REG_NONE;
-    DWORD size = 0;
-    lastError = static_cast<DWORD>(RegQueryValueExW(handle, name, nullptr, &type, nullptr, &size));
-    if ((lastError != ERROR_SUCCESS && lastError != ERROR_MORE_DATA) || size == 0 || !IsStringType(type)) {
+    TwoCallRead<ModuleStorage> value;
+    bool read = value.Read(
+        [&](BYTE* buffer, DWORD size, DWORD* returned) {
+            // The data size is in and out: the buffer's size on the way in, the data's on the way out.
+            *returned = size;
+            return static_cast<DWORD>(RegQueryValueExW(handle, name, nullptr, &type, buffer, returned));
+        },
+        [&](DWORD status, DWORD size) {
+            return (status == ERROR_SUCCESS || status == ERROR_MORE_DATA) && size != 0 && IsStringType(type);
+        });
+    lastError = value.Status();
+    if (!read || value.Reported() == 0 || value.Reported() > value.Probed() || !IsStringType(type)) {
         return false;
     }
-
-    BYTE* buffer = new BYTE[size];
-    if (buffer == nullptr) {
+    // Text stored without its terminating NUL is taken whole, never read beyond the data.
+    const WCHAR* characters = value.As<WCHAR>();
+    WideString taken(characters, WideLengthBounded(characters, value.Reported() / sizeof(WCHAR)));
+    if (!taken.IsValid()) {
         lastError = ERROR_NOT_ENOUGH_MEMORY;
         return false;
     }
-    DWORD returned = size;
-    lastError = static_cast<DWORD>(RegQueryValueExW(handle, name, nullptr, &type, buffer, &returned));
-    bool read = lastError == ERROR_SUCCESS && returned > 0 && returned <= size && IsStringType(type);
-    if (read) {
-        // Text stored without its terminating NUL is taken whole, never read beyond the data.
-        const WCHAR* characters = reinterpret_cast<const WCHAR*>(buffer);
-        size_t capacity = returned / sizeof(WCHAR);
-        WideString value(characters, WideLengthBounded(characters, capacity));
-        if (value.IsValid()) {
-            text.Swap(value);
-        } else {
-            lastError = ERROR_NOT_ENOUGH_MEMORY;
-            read = false;
-        }
-    }
-    delete[] buffer;
-    return read;
+    text.Swap(taken);
+    return true;
 }
 
 bool CRegistryKey::ReadString(const WideString& name, WideString& text) {
