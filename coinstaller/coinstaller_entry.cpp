@@ -23,8 +23,7 @@ DWORD PostInstallDevice(CInstallContext& installContext, HDEVINFO deviceInfoSet,
     installContext.ClearContext();
     CInstallDevice device(deviceInfoSet, deviceInfoData);
     WideString description;
-    if (device.GetRegistryPropertyString(device.DeviceInfoSet(), device.DeviceInfoData(), SPDRP_DEVICEDESC,
-                                         description)) {
+    if (device.GetRegistryPropertyString(SPDRP_DEVICEDESC, description)) {
         NamePrintQueue(installContext.ReadPrinterName());
         installContext.ClearPrinterName();
     }

@@ -17,7 +17,8 @@ class CInstallDevice {
     int32_t BindUsbCompanionPort();
     // The printer's port name from the device's hardware key.
     bool ReadPortName(WideString& portName);
-    bool GetDeviceInstanceId(HDEVINFO set, PSP_DEVINFO_DATA element, WideString& instanceId);
+    // The device's instance identifier; `instanceId` changes only on success.
+    bool GetDeviceInstanceId(WideString& instanceId);
     // Writes the port name into the interface key of the companion named by `instanceValueName` in the
     // companion key, or, when the companion key names none, into the companion key itself. 0 or -1.
     int32_t BindCompanion(const WideString& instanceValueName, const GUID& interfaceClass,
@@ -26,11 +27,8 @@ class CInstallDevice {
     // match) and writes the port name into that interface's registry key. 0 or -1.
     int32_t WritePortNameToInterface(const WideString& storedInstanceId, const WideString& portName,
                                      const GUID& interfaceClass);
-    // One device registry property (SPDRP_*) as text, up to its first NUL.
-    bool GetRegistryPropertyString(HDEVINFO set, PSP_DEVINFO_DATA element, DWORD property, WideString& text);
-
-    HDEVINFO DeviceInfoSet() const { return deviceInfoSet; }
-    PSP_DEVINFO_DATA DeviceInfoData() const { return deviceInfoData; }
+    // One device registry property (SPDRP_*) as text, up to its first NUL; `text` changes only on success.
+    bool GetRegistryPropertyString(DWORD property, WideString& text);
 
   private:
     HDEVINFO deviceInfoSet;

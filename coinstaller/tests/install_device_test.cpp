@@ -1,5 +1,6 @@
-// Binding a USB printer's port to its companion: when the binding applies, which companion the selector
-// picks, where the port name goes, how the companion's interface is found, and how each failure ends.
+// The install device: binding a USB printer's port to its companion (when the binding applies, which
+// companion the selector picks, where the port name goes, how the companion's interface is found, and how
+// each failure ends), and reading the device's instance identifier and registry properties.
 #include "coinstaller/install_device.h"
 #include "coinstaller/usb_binding_names.h"
 #include "coinstaller_test_support.h"
@@ -328,11 +329,11 @@ TEST_F(UsbCompanionBindingTest, AMissingConstantStopsItsStepWithoutGuessing) {
 TEST_F(UsbCompanionBindingTest, GetDeviceInstanceIdReadsTheElementsIdentifier) {
     CInstallDevice device(printer.Set(), printer.Element());
     WideString id(u"previous");
-    EXPECT_TRUE(device.GetDeviceInstanceId(printer.Set(), printer.Element(), id));
+    EXPECT_TRUE(device.GetDeviceInstanceId(id));
     EXPECT_EQ(printerInstanceId, Text(id));
     WideString untouched(u"previous");
-    EXPECT_FALSE(device.GetDeviceInstanceId(nullptr, printer.Element(), untouched));
-    EXPECT_FALSE(device.GetDeviceInstanceId(printer.Set(), nullptr, untouched));
+    EXPECT_FALSE(CInstallDevice(nullptr, printer.Element()).GetDeviceInstanceId(untouched));
+    EXPECT_FALSE(CInstallDevice(printer.Set(), nullptr).GetDeviceInstanceId(untouched));
     EXPECT_EQ(u"previous", Text(untouched));
 }
 
@@ -342,15 +343,15 @@ TEST_F(UsbCompanionBindingTest, GetRegistryPropertyStringReadsTextUpToItsFirstNu
                               winsim::StringBytes(std::u16string(u"USBPRINT\\ALPHA\0GENERIC\0", 23)));
     CInstallDevice device(printer.Set(), printer.Element());
     WideString text;
-    EXPECT_TRUE(device.GetRegistryPropertyString(printer.Set(), printer.Element(), SPDRP_DEVICEDESC, text));
+    EXPECT_TRUE(device.GetRegistryPropertyString(SPDRP_DEVICEDESC, text));
     EXPECT_EQ(u"Alpha 100 Printer", Text(text));
-    EXPECT_TRUE(device.GetRegistryPropertyString(printer.Set(), printer.Element(), SPDRP_HARDWAREID, text));
+    EXPECT_TRUE(device.GetRegistryPropertyString(SPDRP_HARDWAREID, text));
     EXPECT_EQ(u"USBPRINT\\ALPHA", Text(text));
 
     WideString untouched(u"previous");
+    EXPECT_FALSE(device.GetRegistryPropertyString(SPDRP_FRIENDLYNAME, untouched));
     EXPECT_FALSE(
-        device.GetRegistryPropertyString(printer.Set(), printer.Element(), SPDRP_FRIENDLYNAME, untouched));
-    EXPECT_FALSE(device.GetRegistryPropertyString(printer.Set(), nullptr, SPDRP_DEVICEDESC, untouched));
+        CInstallDevice(printer.Set(), nullptr).GetRegistryPropertyString(SPDRP_DEVICEDESC, untouched));
     EXPECT_EQ(u"previous", Text(untouched));
 }
 
