@@ -2,7 +2,7 @@
 
 #include "coinstaller/install_context.h"
 #include "coinstaller/install_device.h"
-#include "coinstaller/print_queue_naming.h"
+#include "coinstaller/printer.h"
 
 namespace {
 

@@ -162,3 +162,9 @@ int32_t CPrinter::Rename(const WideString& newName) {
     CPrinterNaming naming;
     return naming.RenamePrinter(printerHandle, newName) != 0 ? 1 : 0;
 }
+
+int32_t NamePrintQueue(WideString queueName) {
+    CPrinter printer(queueName);
+    const WideString& composedName = printer.GetComposedName();
+    return printer.Rename(composedName);
+}

@@ -1,6 +1,7 @@
 // CPrinter: one print queue, opened by its current name for the time of one rename. It composes the
 // queue's new name from the printer-data text, the family tag and the driver's page-description-language
-// tag, and applies it.
+// tag, and applies it. NamePrintQueue is the naming of a freshly installed queue through it:
+// "<printer-data text> VRA <PDL tag>", with " (Copy n)" when a local printer already bears it.
 #pragma once
 
 #include "coinstaller/wide_string.h"
@@ -49,3 +50,7 @@ class CPrinter {
     HANDLE printerHandle = nullptr;
     int32_t ownsHandle = 1;
 };
+
+// `queueName` is the queue's current name. 1 when the spooler took the new name, else 0; a queue that
+// cannot be opened or whose name cannot be composed keeps its name.
+int32_t NamePrintQueue(WideString queueName);

@@ -1,12 +1,8 @@
-// Naming a print queue: the three parts of the name, the copy number that makes it unique among the local
-// printers, and how each spooler refusal leaves the queue's name alone.
-#include "coinstaller/print_queue_naming.h"
+// Naming a print queue through CPrinter: the three parts of the name, the copy number that makes it unique
+// among the local printers, and how each spooler refusal leaves the queue's name alone.
 #include "coinstaller/printer.h"
-#include "coinstaller/printer_naming.h"
 #include "coinstaller_test_support.h"
 #include "install_scenario.h"
-
-#include <algorithm>
 
 using namespace coinstaller_test;
 
@@ -224,46 +220,6 @@ TEST_F(PrintQueueNamingTest, CompositionFillsEachPartOnce) {
     EXPECT_EQ(composed, Text(printer.GetComposedName()));
     EXPECT_EQ(reads, winsim::CallCount("GetPrinterDataW")) << "the printer data was read again";
     EXPECT_EQ(u"VRA", Text(printer.FamilyTag()));
-}
-
-class PrinterNamingTest : public SimulatedWindowsTest {};
-
-TEST_F(PrinterNamingTest, MakeUniqueNameBuildsEachCandidateFromTheBase) {
-    winsim::AddPrinter(u"Beta", u"Driver", u"LPT1:");
-    winsim::AddPrinter(u"Beta (Copy 1)", u"Driver", u"LPT1:");
-    winsim::AddPrinter(u"Beta (Copy 2)", u"Driver", u"LPT1:");
-    winsim::AddPrinter(u"Beta (Copy 1) (Copy 1)", u"Driver", u"LPT1:");
-    CPrinterNaming naming;
-    WideString unique;
-    EXPECT_EQ(1, naming.MakeUniqueName(WideString(u"Beta"), unique));
-    EXPECT_EQ(u"Beta (Copy 3)", Text(unique));
-    EXPECT_EQ(1, naming.MakeUniqueName(WideString(u"Gamma"), unique));
-    EXPECT_EQ(u"Gamma", Text(unique));
-    ExpectNothingLeftOpen("MakeUniqueName");
-}
-
-TEST_F(PrinterNamingTest, MakeUniqueNameRefusesAnEmptyBase) {
-    CPrinterNaming naming;
-    WideString unique(u"untouched");
-    EXPECT_EQ(0, naming.MakeUniqueName(WideString(), unique));
-    EXPECT_EQ(u"untouched", Text(unique));
-    EXPECT_EQ(0u, winsim::CallCount("EnumPrintersW"));
-}
-
-TEST_F(PrinterNamingTest, PrinterExistsComparesExactly) {
-    winsim::AddPrinter(u"Alpha 100", u"Driver", u"LPT1:");
-    CPrinterNaming naming;
-    EXPECT_NE(0, naming.PrinterExists(WideString(u"Alpha 100")));
-    EXPECT_EQ(0, naming.PrinterExists(WideString(u"alpha 100")));
-    EXPECT_EQ(0, naming.PrinterExists(WideString(u"Alpha 10")));
-    EXPECT_EQ(0, naming.PrinterExists(WideString(u"Alpha 100 ")));
-    ExpectNothingLeftOpen("PrinterExists");
-}
-
-TEST_F(PrinterNamingTest, RenamePrinterNeedsAHandleAndAName) {
-    CPrinterNaming naming;
-    EXPECT_EQ(0, naming.RenamePrinter(nullptr, WideString(u"Alpha")));
-    EXPECT_EQ(0u, winsim::CallCount("GetPrinterW"));
 }
 
 } // namespace
