@@ -1,18 +1,14 @@
 #include "coinstaller/install_context.h"
 
 #include "coinstaller/registry_key.h"
-#include "platform/portability.h"
+#include "coinstaller/registry_names.h"
 
 namespace {
 
-const WCHAR contextValueName[] = W("InstallContext");
-const WCHAR printerNameValueName[] = W("InstallContextOriginalPrinterName");
-
-// The per-user settings key, opened afresh for each operation. A path whose storage cannot be had stays
-// invalid, and the wrapper then opens nothing.
+// The per-user settings key, opened afresh for each operation. A path whose storage could not be had
+// stays invalid, and the wrapper then opens nothing.
 bool OpenSettingsKey(CRegistryKey& key, RegistryAccessMode mode, bool create) {
-    WideString path(W("Software\\Orvale\\OV Print Settings"));
-    return key.Open(HKEY_CURRENT_USER, path, mode, create);
+    return key.Open(HKEY_CURRENT_USER, settingsKeyPath, mode, create);
 }
 
 } // namespace
@@ -25,7 +21,7 @@ void CInstallContext::Load() {
     CRegistryKey key;
     OpenSettingsKey(key, AccessRead, false);
     DWORD stored = 0;
-    if (key.ReadDword(contextValueName, stored)) {
+    if (key.ReadDword(installContextValueName, stored)) {
         context = static_cast<int32_t>(stored);
     }
     key.Close();
@@ -34,7 +30,7 @@ void CInstallContext::Load() {
 void CInstallContext::Save() {
     CRegistryKey key;
     OpenSettingsKey(key, AccessAll, true);
-    key.WriteDword(contextValueName, static_cast<DWORD>(context));
+    key.WriteDword(installContextValueName, static_cast<DWORD>(context));
     key.Close();
 }
 
@@ -50,7 +46,7 @@ int32_t CInstallContext::SetContext(int32_t value) {
 int32_t CInstallContext::ClearContext() {
     CRegistryKey key;
     OpenSettingsKey(key, AccessAll, false);
-    int32_t deleted = key.DeleteValue(contextValueName) ? 1 : 0;
+    int32_t deleted = key.DeleteValue(installContextValueName) ? 1 : 0;
     key.Close();
     return deleted;
 }
@@ -58,7 +54,7 @@ int32_t CInstallContext::ClearContext() {
 const WideString& CInstallContext::ReadPrinterName() {
     CRegistryKey key;
     OpenSettingsKey(key, AccessRead, false);
-    key.ReadString(printerNameValueName, printerName);
+    key.ReadString(originalPrinterNameValueName, printerName);
     key.Close();
     return printerName;
 }
@@ -66,7 +62,7 @@ const WideString& CInstallContext::ReadPrinterName() {
 int32_t CInstallContext::ClearPrinterName() {
     CRegistryKey key;
     OpenSettingsKey(key, AccessAll, false);
-    int32_t deleted = key.DeleteValue(printerNameValueName) ? 1 : 0;
+    int32_t deleted = key.DeleteValue(originalPrinterNameValueName) ? 1 : 0;
     key.Close();
     return deleted;
 }

@@ -1,9 +1,8 @@
 #include "coinstaller/install_device.h"
 
 #include "coinstaller/registry_key.h"
+#include "coinstaller/registry_names.h"
 #include "coinstaller/two_call_read.h"
-#include "coinstaller/usb_binding_names.h"
-#include "platform/portability.h"
 
 // The installation service checks the size members against its own structure sizes (64-bit layouts).
 static_assert(sizeof(SP_DEVINFO_DATA) == 32, "SP_DEVINFO_DATA must have its 64-bit Windows size");
@@ -110,7 +109,7 @@ int32_t CInstallDevice::BindUsbCompanionPort() {
     }
     // Without the selector's names the companion cannot be told, and a port name written for the wrong
     // companion is worse than none.
-    if (!machineSettingsKeyPath.IsValid() || !deviceTypeValueName.IsValid()) {
+    if (!settingsKeyPath.IsValid() || !deviceTypeValueName.IsValid()) {
         return -1;
     }
 
@@ -118,7 +117,7 @@ int32_t CInstallDevice::BindUsbCompanionPort() {
     // Whatever the read left in it decides, also the bytes of a short value of another type.
     DWORD selector = 0;
     CRegistryKey settingsKey;
-    if (settingsKey.Open(HKEY_LOCAL_MACHINE, machineSettingsKeyPath, AccessAll)) {
+    if (settingsKey.Open(HKEY_LOCAL_MACHINE, settingsKeyPath, AccessAll)) {
         settingsKey.ReadDword(deviceTypeValueName, selector);
         settingsKey.DeleteValue(deviceTypeValueName);
     }
@@ -141,9 +140,9 @@ bool CInstallDevice::ReadPortName(WideString& portName) {
         return false;
     }
     // An incomplete path is never opened: the wrapper refuses an invalid string.
-    WideString hardwareKeyPath(W("System\\CurrentControlSet\\Enum\\"));
+    WideString hardwareKeyPath(hardwareKeyPathPrefix);
     hardwareKeyPath.Append(instanceId);
-    hardwareKeyPath.Append(W("\\Device Parameters"));
+    hardwareKeyPath.Append(hardwareKeyPathSuffix);
 
     CRegistryKey hardwareKey;
     bool read = hardwareKey.Open(HKEY_LOCAL_MACHINE, hardwareKeyPath, AccessRead) &&

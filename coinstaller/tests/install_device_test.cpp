@@ -2,7 +2,7 @@
 // companion the selector picks, where the port name goes, how the companion's interface is found, and how
 // each failure ends), and reading the device's instance identifier and registry properties.
 #include "coinstaller/install_device.h"
-#include "coinstaller/usb_binding_names.h"
+#include "coinstaller/registry_names.h"
 #include "coinstaller_test_support.h"
 #include "install_scenario.h"
 
@@ -302,7 +302,7 @@ TEST_F(UsbCompanionBindingTest, AnUnreadablePortEndsTheBinding) {
 // A constant whose storage could not be had at load: the step that needs it does not run, and the port
 // name is never written under a guessed name or into a guessed place.
 TEST_F(UsbCompanionBindingTest, AMissingConstantStopsItsStepWithoutGuessing) {
-    WideString* constants[] = {&usbPortMarker,       &portValueName,         &machineSettingsKeyPath,
+    WideString* constants[] = {&usbPortMarker,       &portValueName,         &settingsKeyPath,
                                &deviceTypeValueName, &bulkInstanceValueName, &defaultCompanionKeyPath};
     for (WideString* constant : constants) {
         winsim::Reset();

@@ -1,10 +1,9 @@
-#include "coinstaller/usb_binding_names.h"
+#include "coinstaller/registry_names.h"
 
-#include "platform/portability.h"
-
+// Built in this order when the module loads; the marker comes first.
 WideString usbPortMarker(W("USB"));
 WideString portValueName(W("PortName"));
-WideString machineSettingsKeyPath(W("Software\\Orvale\\OV Print Settings"));
+WideString settingsKeyPath(W("Software\\Orvale\\OV Print Settings"));
 WideString deviceTypeValueName(W("CurrentDeviceType"));
 WideString bulkInstanceValueName(W("BulkInstanceID"));
 WideString defaultCompanionKeyPath(W("Software\\Orvale\\{28DD0066-0674-42c2-AFAE-8D691AFEDEA8}"));
