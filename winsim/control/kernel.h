@@ -1,9 +1,10 @@
-// Test-facing control of the simulated kernel services that the allocation tracker uses: the debugger,
-// the temporary directory, and the accounting of heap blocks and virtual-memory regions. Included by
-// world.h. Failures of HeapAlloc, VirtualAlloc, VirtualProtect, VirtualFree, CreateDirectoryA,
-// GetTempPathA, CreateFileA, WriteFile and WideCharToMultiByte are armed with winsim::FailCall, and their
-// calls (and those of DebugBreak and IsDebuggerPresent) counted by winsim::CallCount, like any other.
-// winsim::Reset leaves the state below as it is; ResetKernelServices restores it.
+// Test-facing control of the simulated kernel services: the debugger, the temporary directory and the
+// drives of the file functions, and the accounting of heap blocks, virtual-memory regions, global
+// blocks, critical sections and kernel handles. Failures of HeapAlloc, VirtualAlloc, VirtualProtect,
+// VirtualFree, CreateDirectoryA, GetTempPathA, CreateFileA, WriteFile and WideCharToMultiByte are armed
+// with winsim::FailCall, and their calls (and those of DebugBreak and IsDebuggerPresent) counted by
+// winsim::CallCount, like any other. winsim::Reset leaves the debugger and the temporary directory as
+// they are; ResetKernelServices restores them.
 #pragma once
 
 #include <cstddef>
@@ -34,11 +35,18 @@ void ClearDebugOutput();
 // default is the host's TMPDIR (or /tmp) on drive Z:.
 void SetTempPath(const std::string& windowsPath);
 
+// --- Drives ------------------------------------------------------------------------------------------
+// Maps drive `letter` to a host directory (Z: is the host's root from the start). Neither reset forgets
+// a mapping.
+void MapDrive(char letter, const std::string& hostDirectory);
+
 // --- Memory ------------------------------------------------------------------------------------------
 // Blocks of the process heap that are allocated and not yet freed.
 size_t HeapBlockCount();
 // Regions from VirtualAlloc that are not yet released.
 size_t VirtualRegionCount();
+// Blocks from GlobalAlloc that are not yet freed, of those allocated since the last winsim::Reset.
+size_t GlobalBlockCount();
 
 // --- Critical sections -------------------------------------------------------------------------------
 // Critical sections initialised and not yet deleted, in the whole process.

@@ -1,5 +1,4 @@
-// Test-facing control of the simulated modules, process handles and symbol handlers. Included by
-// world.h.
+// Test-facing control of the simulated modules, process handles and symbol handlers.
 #pragma once
 
 #include "winsim/kernel/types.h"

@@ -1,6 +1,7 @@
-// Failure injection and call accounting of the simulation: tests arm a failure for a platform function
-// by its Win32 name, optionally after a number of successful calls, for one or more calls or for good.
-// Each call consults only the oldest armed failure of its function; later ones wait their turn.
+// The way into the simulated world (entry.h): the world lock, and the failure injection and call
+// accounting that every platform call passes. Tests arm a failure for a platform function by its Win32
+// name, optionally after a number of successful calls, for one or more calls or for good. Each call
+// consults only the oldest armed failure of its function; later ones wait their turn.
 #include "winsim/control/world.h"
 #include "winsim/core/entry.h"
 #include "winsim/core/malloc_containers.h"

@@ -1,8 +1,5 @@
+// The simulation's table of kernel object handles; see handle_table.h.
 #include "winsim/core/handle_table.h"
-
-#include "winsim/control/kernel.h"
-
-#include "winsim/kernel/last_error.h"
 
 #include <map>
 #include <memory>
@@ -55,15 +52,3 @@ size_t OpenKernelHandleCount() {
 }
 
 } // namespace winsim_detail
-
-size_t winsim::OpenKernelHandleCount() {
-    return winsim_detail::OpenKernelHandleCount();
-}
-
-BOOL WINAPI CloseHandle(HANDLE hObject) {
-    if (!winsim_detail::CloseKernelHandle(hObject)) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    return TRUE;
-}

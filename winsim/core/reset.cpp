@@ -1,4 +1,5 @@
 // winsim::Reset: forgets the simulated world of the registry, devices, spooler and armed failures.
+#include "winsim/control/devices.h"
 #include "winsim/control/world.h"
 #include "winsim/core/entry.h"
 #include "winsim/kernel/global_memory_store.h"

@@ -1,6 +1,6 @@
 // Debug-help library of the simulation (dbghelp) over elfutils' libdwfl; dbghelp.h says what is
 // modelled.
-#include "winsim/control/world.h"
+#include "winsim/control/modules.h"
 #include "winsim/core/entry.h"
 #include "winsim/dbghelp/dbghelp.h"
 #include "winsim/kernel/drive_mapping.h"

@@ -1,7 +1,7 @@
 // Debugger services of the simulation; see debugger.h for what is modelled. The debugger output is
 // kept in a malloc'd buffer (the tracker writes to it while it serves operator new). Setting the host
 // environment variable WINSIM_DEBUG_OUTPUT echoes it to the standard error stream as well.
-#include "winsim/control/world.h"
+#include "winsim/control/kernel.h"
 #include "winsim/core/entry.h"
 #include "winsim/core/malloc_containers.h"
 #include "winsim/kernel/debugger.h"

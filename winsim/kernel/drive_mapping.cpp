@@ -3,7 +3,7 @@
 // a Linux file system (Wine behaves the same for files it did not create).
 #include "winsim/kernel/drive_mapping.h"
 
-#include "winsim/control/world.h"
+#include "winsim/control/kernel.h"
 
 #include <cctype>
 #include <map>

@@ -1,7 +1,7 @@
 // Files and directories of the simulation; see files.h for what is modelled. Everything here
 // allocates from malloc only: the tracker writes its log files from inside the code under test's
 // operator new and delete.
-#include "winsim/control/world.h"
+#include "winsim/control/kernel.h"
 #include "winsim/core/entry.h"
 #include "winsim/core/handle_table.h"
 #include "winsim/core/malloc_containers.h"

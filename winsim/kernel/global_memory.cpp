@@ -1,13 +1,8 @@
-// Kernel services of the simulation: the thread's last error and global memory.
-// Modelled: a last error per thread, 0 on a new thread; fixed global blocks, zero-filled with
-// GMEM_ZEROINIT and otherwise filled with 0xBE so that code relying on zeroed memory shows itself;
-// GlobalFree of an unknown block (also a second free) fails with ERROR_INVALID_HANDLE and answers the
-// block; a count of the blocks still held (winsim::GlobalBlockCount).
-// Not modelled: moveable blocks (GMEM_MOVEABLE fails with ERROR_INVALID_PARAMETER) and the other Global*
-// functions. GetLastError and SetLastError cannot be made to fail.
-#include "winsim/control/world.h"
+// Global memory of the simulation; see global_memory.h for what is modelled.
+#include "winsim/control/kernel.h"
 #include "winsim/core/entry.h"
 #include "winsim/core/malloc_containers.h"
+#include "winsim/kernel/global_memory.h"
 #include "winsim/kernel/global_memory_store.h"
 #include "winsim/kernel/last_error.h"
 
@@ -20,14 +15,12 @@ namespace {
 constexpr UINT kMoveable = 0x0002; // GMEM_MOVEABLE
 constexpr BYTE kUninitialisedFill = 0xBE;
 
-thread_local DWORD lastError = 0;
-
 struct GlobalBlocks {
     // Blocks allocated since the last winsim::Reset, and older ones that may still be freed.
     SimMap<void*, bool> live; // value: allocated since the last Reset
 };
 
-// Never destroyed: see the note on the failure state.
+// Never destroyed: see the note on the failure state in core/entry.cpp.
 GlobalBlocks& Blocks() {
     static GlobalBlocks* blocks = new (std::malloc(sizeof(GlobalBlocks))) GlobalBlocks();
     return *blocks;
@@ -44,14 +37,6 @@ void ResetGlobalBlocks() {
 }
 
 } // namespace winsim_detail
-
-DWORD WINAPI GetLastError() {
-    return lastError;
-}
-
-void WINAPI SetLastError(DWORD dwErrCode) {
-    lastError = dwErrCode;
-}
 
 HGLOBAL WINAPI GlobalAlloc(UINT uFlags, SIZE_T dwBytes) {
     PlatformCall call("GlobalAlloc");

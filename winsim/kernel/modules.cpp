@@ -1,5 +1,5 @@
 // Modules and process handles of the simulation (kernel32); modules.h says what is modelled.
-#include "winsim/control/world.h"
+#include "winsim/control/modules.h"
 #include "winsim/core/entry.h"
 #include "winsim/core/handle_table.h"
 #include "winsim/core/text.h"

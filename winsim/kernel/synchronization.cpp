@@ -5,10 +5,9 @@
 #include "winsim/kernel/synchronization.h"
 
 #include "winsim/control/kernel.h"
+#include "winsim/kernel/threads.h"
 
 #include <sched.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -61,11 +60,6 @@ constexpr ULONG_PTR kDone = 2;
 constexpr ULONG_PTR kStateBits = 3;
 
 } // namespace
-
-DWORD WINAPI GetCurrentThreadId() {
-    static thread_local DWORD id = static_cast<DWORD>(syscall(SYS_gettid));
-    return id;
-}
 
 void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
     if (lpCriticalSection == nullptr) {

@@ -1,16 +1,18 @@
-// Threads of the simulation (kernel32): CreateThread over a detached host thread, and its handle in the
-// kernel handle table, which WaitForSingleObject and GetExitCodeThread consult and CloseHandle closes. See
-// synchronization.h for what is modelled. The thread's state is shared between the handle and the thread
-// itself, so that either may go first: a closed handle leaves the thread running, and a thread that has
-// ended leaves its exit code to the handle. Waiting holds no lock of the simulation's world, so that the
-// thread waited for can call into it.
-#include "winsim/kernel/synchronization.h"
+// Threads of the simulation (kernel32): thread ids, and CreateThread over a detached host thread with its
+// handle in the kernel handle table, which WaitForSingleObject and GetExitCodeThread consult and
+// CloseHandle closes. See threads.h for what is modelled. The thread's state is shared between the handle
+// and the thread itself, so that either may go first: a closed handle leaves the thread running, and a
+// thread that has ended leaves its exit code to the handle. Waiting holds no lock of the simulation's
+// world, so that the thread waited for can call into it.
+#include "winsim/kernel/threads.h"
 
 #include "winsim/core/entry.h"
 #include "winsim/core/handle_table.h"
 #include "winsim/core/malloc_containers.h"
 
 #include <pthread.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -76,6 +78,11 @@ std::shared_ptr<ThreadState> ThreadOf(HANDLE handle) {
 }
 
 } // namespace
+
+DWORD WINAPI GetCurrentThreadId() {
+    static thread_local DWORD id = static_cast<DWORD>(syscall(SYS_gettid));
+    return id;
+}
 
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE lpStartAddress,
                            LPVOID lpParameter, DWORD dwCreationFlags, LPDWORD lpThreadId) {

@@ -1,19 +1,13 @@
-// Heaps, virtual memory and system information of the simulation (kernel32).
-// Modelled: one heap, the process heap, whose blocks carry a hidden header so that HeapFree and HeapSize
-// recognise what HeapAlloc handed out (anything else ends the process, as a corrupted heap does on
-// Windows); real pages for VirtualAlloc, with their protections enforced by the host's memory
+// Virtual memory and system information of the simulation (kernel32).
+// Modelled: real pages for VirtualAlloc, with their protections enforced by the host's memory
 // management, so that an access to a PAGE_NOACCESS page faults; VirtualQuery of those pages, of the
 // loaded modules (allocation base = the module handle, region = the module's whole mapped extent) and of
 // any other mapping of the process. None of these functions allocates through operator new.
-// Not modelled: private heaps (HeapCreate), the 64 KiB allocation granularity of VirtualAlloc's base
-// addresses, reserving at a chosen address, guard pages (PAGE_GUARD) and large pages.
+// Not modelled: the 64 KiB allocation granularity of VirtualAlloc's base addresses, reserving at a chosen
+// address, guard pages (PAGE_GUARD) and large pages.
 #pragma once
 
 #include "winsim/kernel/types.h"
-
-#define HEAP_NO_SERIALIZE 0x00000001
-#define HEAP_GENERATE_EXCEPTIONS 0x00000004
-#define HEAP_ZERO_MEMORY 0x00000008
 
 #define MEM_COMMIT 0x00001000
 #define MEM_RESERVE 0x00002000
@@ -64,18 +58,6 @@ typedef struct _SYSTEM_INFO {
 
 #define PROCESSOR_ARCHITECTURE_AMD64 9
 #define PROCESSOR_AMD_X8664 8664
-
-// The process heap; never null.
-HANDLE WINAPI GetProcessHeap();
-// Only the process heap exists. Null when the memory cannot be had (or an armed failure applies); the
-// last error is not set, as on Windows without HEAP_GENERATE_EXCEPTIONS. Blocks are 16-byte aligned;
-// HEAP_ZERO_MEMORY zero-fills them, otherwise they hold whatever the host's allocator gave.
-LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes);
-// lpMem null: TRUE. A block HeapAlloc did not hand out, or one already freed, ends the process with a
-// message naming the fault.
-BOOL WINAPI HeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem);
-// The requested size of a live block; (SIZE_T)-1 for null.
-SIZE_T WINAPI HeapSize(HANDLE hHeap, DWORD dwFlags, LPCVOID lpMem);
 
 // lpAddress null: reserves (and with MEM_COMMIT also commits) whole pages; MEM_COMMIT alone reserves as
 // well, as on Windows. lpAddress inside a reserved region with MEM_COMMIT: commits those pages. Null with

@@ -1,6 +1,6 @@
 // Test-facing control of the simulated registry: seeding keys and values, reading back what the code
 // under test wrote, limiting access to keys, the open-handle accounting and the log of value accesses.
-#include "winsim/control/world.h"
+#include "winsim/control/registry.h"
 #include "winsim/core/entry.h"
 #include "winsim/core/text.h"
 #include "winsim/registry/store.h"

@@ -1,11 +1,5 @@
-// Registry functions of the simulation (advapi32), over the key trees of store.h.
-// Modelled: the statuses Windows returns for invalid handles, missing keys and values, missing rights
-// (values are read with KEY_QUERY_VALUE, written and deleted with KEY_SET_VALUE), deleted keys and too
-// small buffers; the size-only query; values of every type kept as raw bytes; the narrow (A) forms, whose
-// names and string data are read as UTF-8 and stored as UTF-16 as Windows stores ANSI text.
-// Not modelled: the zero-termination fix-ups of RegGetValue (RegQueryValueExW returns the bytes as
-// stored, as it does on Windows), HKEY_PERFORMANCE_DATA, remote registries, notifications.
-// Every value access through a handle that reaches its key is logged for winsim::ValueAccessLog.
+// Registry functions of the simulation (advapi32), over the key trees of store.h; registry.h says what is
+// modelled.
 #include "winsim/core/entry.h"
 #include "winsim/core/text.h"
 #include "winsim/registry/registry.h"

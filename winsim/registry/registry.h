@@ -1,4 +1,19 @@
-// Registry services of the simulation (advapi32). Statuses are returned, never set as last error.
+// Registry services of the simulation (advapi32), over the key trees of store.h. Statuses are returned,
+// never set as last error.
+// Modelled: case-insensitive (ASCII) key and value names that keep the letter case they were created
+// with; creation of every missing level; handles that carry their granted access; the statuses Windows
+// returns for invalid handles, missing keys and values, missing rights (values are read with
+// KEY_QUERY_VALUE, written and deleted with KEY_SET_VALUE), deleted keys (whose handles live on and
+// answer ERROR_KEY_DELETED) and too small buffers; the size-only query; values of every type kept as raw
+// bytes; the narrow (A) forms, whose names and string data are read as UTF-8 and stored as UTF-16 as
+// Windows stores ANSI text; per-key access limits set by tests (opening for more than the limit, or
+// creating a subkey below a key whose limit lacks KEY_CREATE_SUB_KEY, is denied).
+// Not modelled: security descriptors beyond those limits, the zero-termination fix-ups of RegGetValue
+// (RegQueryValueExW returns the bytes as stored, as it does on Windows), registry redirection and
+// reflection (the KEY_WOW64_* flags are accepted and ignored), symbolic links, HKEY_CLASSES_ROOT,
+// HKEY_USERS and HKEY_PERFORMANCE_DATA, size limits of names and values, the rule that a volatile key
+// has only volatile children, remote registries, notifications.
+// Every value access through a handle that reaches its key is logged for winsim::ValueAccessLog.
 #pragma once
 
 #include "winsim/kernel/types.h"

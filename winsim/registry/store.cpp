@@ -1,11 +1,4 @@
-// Key trees, handles and access rules of the simulated registry.
-// Modelled: case-insensitive (ASCII) key and value names that keep the letter case they were created
-// with; creation of every missing level; handles that carry their granted access; per-key access limits
-// set by tests (opening for more than the limit, or creating a subkey below a key whose limit lacks
-// KEY_CREATE_SUB_KEY, is denied); deleted keys whose handles live on and answer ERROR_KEY_DELETED.
-// Not modelled: security descriptors beyond those limits, registry redirection and reflection (the
-// KEY_WOW64_* flags are accepted and ignored), symbolic links, HKEY_CLASSES_ROOT and HKEY_USERS,
-// size limits of names and values, the rule that a volatile key has only volatile children.
+// Key trees, handles and access rules of the simulated registry; registry.h says what is modelled.
 #include "winsim/registry/store.h"
 
 #include "winsim/core/text.h"

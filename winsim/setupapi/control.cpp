@@ -1,6 +1,6 @@
 // Test-facing control of the simulated device tree: devices, their properties and interfaces, and the
 // device information set that the installation service hands a co-installer.
-#include "winsim/control/world.h"
+#include "winsim/control/devices.h"
 #include "winsim/core/entry.h"
 #include "winsim/core/text.h"
 #include "winsim/registry/store.h"

@@ -1,15 +1,6 @@
-// Device-installation functions of the simulation (setupapi) over the device tree of store.h.
-// Modelled: device information sets from SetupDiGetClassDevsW (interface lists filtered by class and
-// presence, plain device lists with DIGCF_ALLCLASSES) and from winsim::CreateDeviceSet; instance ids
-// returned exactly as stored; typed device registry properties (a missing or empty one is
-// ERROR_INVALID_DATA); the documented size protocols (instance ids in characters with the NUL,
-// properties and interface details in bytes); interface enumeration by index; interface details that
-// report the exposing device even when the buffer is too small, as Windows does; interface registry
-// keys as ordinary registry keys under HKEY_LOCAL_MACHINE; last error 0 after every successful call.
-// Not modelled: setup classes (every element's ClassGuid is GUID_NULL, so class-filtered plain device
-// lists are empty), device installation itself, reference strings, hardware profiles, INF sections,
-// remote machines, the A forms.
-#include "winsim/control/world.h"
+// Device-installation functions of the simulation (setupapi) over the device tree of store.h; setupapi.h
+// says what is modelled.
+#include "winsim/control/devices.h"
 #include "winsim/core/entry.h"
 #include "winsim/core/text.h"
 #include "winsim/kernel/last_error.h"

@@ -1,6 +1,16 @@
 // Device-installation services of the simulation (setupapi): device information sets and elements,
 // instance ids, device registry properties, device interfaces and their registry keys. Failures set the
 // thread's last error; a successful call sets it to 0, as Windows does.
+// Modelled: device information sets from SetupDiGetClassDevsW (interface lists filtered by class and
+// presence, plain device lists with DIGCF_ALLCLASSES) and from winsim::CreateDeviceSet; instance ids
+// returned exactly as stored; typed device registry properties (a missing or empty one is
+// ERROR_INVALID_DATA); the documented size protocols (instance ids in characters with the NUL,
+// properties and interface details in bytes); interface enumeration by index; interface details that
+// report the exposing device even when the buffer is too small, as Windows does; interface registry
+// keys as ordinary registry keys under HKEY_LOCAL_MACHINE; last error 0 after every successful call.
+// Not modelled: setup classes (every element's ClassGuid is GUID_NULL, so class-filtered plain device
+// lists are empty), device installation itself, reference strings, hardware profiles, INF sections,
+// remote machines, the A forms.
 #pragma once
 
 #include "winsim/kernel/types.h"

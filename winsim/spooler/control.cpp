@@ -1,6 +1,6 @@
 // Test-facing control of the simulated print spooler: seeding local printers and their printer data,
 // removing printers under open handles, and reading back names and calls.
-#include "winsim/control/world.h"
+#include "winsim/control/spooler.h"
 #include "winsim/core/entry.h"
 #include "winsim/core/text.h"
 #include "winsim/registry/registry.h"

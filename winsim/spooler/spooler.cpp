@@ -1,17 +1,5 @@
-// Print spooler functions of the simulation (winspool) over the printers of store.h.
-// Modelled: local printers opened by name without regard to letter case (unknown names fail with
-// ERROR_INVALID_PRINTER_NAME and a null handle); handle access (PRINTER_ACCESS_USE unless more is asked
-// for; SetPrinterW needs PRINTER_ACCESS_ADMINISTER); the two-call size protocol of GetPrinterDriverW
-// (level 1), GetPrinterW (levels 4 and 5) and EnumPrintersW (local printers, level 4), whose records
-// are followed by their strings in the same buffer; GetPrinterDataW's status protocol; renaming with
-// SetPrinterW level 4, Command 0, refused with ERROR_PRINTER_ALREADY_EXISTS when another printer bears
-// the name in any letter case (the spooler keeps printer names unique without regard to case; renaming
-// a printer to its own name in other letters is allowed) and with ERROR_INVALID_PRINTER_NAME for an
-// empty name or one holding '\' or ','; handles of removed printers answer ERROR_INVALID_HANDLE.
-// Not modelled: print servers and connections (a null printer name is refused), other info levels
-// (ERROR_INVALID_LEVEL), environments (pEnvironment is ignored), DEVMODEs and data types, jobs, ports
-// and forms, security beyond the administer right, printer attributes other than
-// PRINTER_ATTRIBUTE_LOCAL (level 4 writes leave them as they are).
+// Print spooler functions of the simulation (winspool) over the printers of store.h; spooler.h says what
+// is modelled.
 #include "winsim/core/entry.h"
 #include "winsim/core/text.h"
 #include "winsim/kernel/last_error.h"
