@@ -1,10 +1,10 @@
-// Conformance of the simulated SetupAPI with the Win32 behaviour the co-installer relies on: size
-// protocols, error codes, the last error after successful calls, letter case of instance ids, and
-// interface enumeration, detail and registry keys.
+// What only the host shows of the simulated SetupAPI: the control API's devices (looked up without regard
+// to letter case, present or absent, with empty properties and interface keys it names and limits), and
+// the accounting of device sets and interface keys. The Win32 behaviour that Windows and Wine show as
+// well is checked on both sides by conformance/setupapi_checks.cpp.
 #include "simulated_world.h"
 
 #include <cstring>
-#include <vector>
 
 namespace {
 
@@ -30,28 +30,6 @@ class SetupApi : public SimulatedWorld {
     }
 };
 
-TEST_F(SetupApi, InstanceIdSizeIsInCharactersWithTheNulAndTheTextIsReturnedAsStored) {
-    SP_DEVINFO_DATA element{};
-    HDEVINFO set = winsim::CreateDeviceSet(kPrinterId, &element);
-    DWORD required = 0;
-    SetLastError(kUntouched);
-    EXPECT_FALSE(SetupDiGetDeviceInstanceIdW(set, &element, nullptr, 0, &required));
-    EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, GetLastError());
-    EXPECT_EQ(kPrinterId.size() + 1, required);
-
-    std::vector<WCHAR> buffer(required, u'#');
-    DWORD returned = 0;
-    EXPECT_FALSE(SetupDiGetDeviceInstanceIdW(set, &element, buffer.data(), required - 1, &returned));
-    EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, GetLastError());
-
-    SetLastError(kUntouched);
-    ASSERT_TRUE(SetupDiGetDeviceInstanceIdW(set, &element, buffer.data(), required, &returned));
-    EXPECT_EQ(0u, GetLastError()) << "a successful SetupAPI call sets the last error to 0";
-    EXPECT_EQ(required, returned);
-    EXPECT_EQ(Utf8(kPrinterId), Utf8(buffer.data()));
-    EXPECT_TRUE(SetupDiDestroyDeviceInfoList(set));
-}
-
 TEST_F(SetupApi, InstanceIdsAreLookedUpWithoutRegardToLetterCase) {
     winsim::AddDevice(kCompanionId);
     SP_DEVINFO_DATA element{};
@@ -62,59 +40,15 @@ TEST_F(SetupApi, InstanceIdsAreLookedUpWithoutRegardToLetterCase) {
     SetupDiDestroyDeviceInfoList(set);
 }
 
-TEST_F(SetupApi, BadSetsAndElementsAreRefusedWithTheirOwnErrors) {
-    SP_DEVINFO_DATA element{};
-    HDEVINFO set = winsim::CreateDeviceSet(kPrinterId, &element);
-    WCHAR buffer[128];
-    EXPECT_FALSE(SetupDiGetDeviceInstanceIdW(nullptr, &element, buffer, 128, nullptr));
-    EXPECT_EQ(ERROR_INVALID_HANDLE, GetLastError());
-    EXPECT_FALSE(SetupDiGetDeviceInstanceIdW(INVALID_HANDLE_VALUE, &element, buffer, 128, nullptr));
-    EXPECT_EQ(ERROR_INVALID_HANDLE, GetLastError());
-    EXPECT_FALSE(SetupDiGetDeviceInstanceIdW(set, nullptr, buffer, 128, nullptr));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
-    SP_DEVINFO_DATA wrongSize = element;
-    wrongSize.cbSize = 28;
-    EXPECT_FALSE(SetupDiGetDeviceInstanceIdW(set, &wrongSize, buffer, 128, nullptr));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
-    BYTE property[8];
-    EXPECT_FALSE(
-        SetupDiGetDeviceRegistryPropertyW(set, nullptr, SPDRP_DEVICEDESC, nullptr, property, 8, nullptr));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
-    EXPECT_TRUE(SetupDiDestroyDeviceInfoList(set));
-    EXPECT_FALSE(SetupDiGetDeviceInstanceIdW(set, &element, buffer, 128, nullptr)) << "the set was destroyed";
-    EXPECT_EQ(ERROR_INVALID_HANDLE, GetLastError());
-}
-
-TEST_F(SetupApi, PropertySizesAreInBytesAndMissingOrEmptyPropertiesAreInvalidData) {
-    winsim::SetDeviceStringProperty(kPrinterId, SPDRP_DEVICEDESC, u"Alpha 100");
+TEST_F(SetupApi, AnEmptyPropertyReadsAsAMissingOne) {
     winsim::SetDeviceProperty(kPrinterId, SPDRP_FRIENDLYNAME, REG_SZ, winsim::Bytes{});
     SP_DEVINFO_DATA element{};
     HDEVINFO set = winsim::CreateDeviceSet(kPrinterId, &element);
-
-    DWORD type = 0;
-    DWORD required = 0;
-    EXPECT_FALSE(
-        SetupDiGetDeviceRegistryPropertyW(set, &element, SPDRP_DEVICEDESC, &type, nullptr, 0, &required));
-    EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, GetLastError());
-    EXPECT_EQ(20u, required) << "nine characters and the NUL, in bytes";
-    EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
-
-    std::vector<BYTE> buffer(required);
+    BYTE buffer[64];
     DWORD returned = 0;
-    SetLastError(kUntouched);
-    ASSERT_TRUE(SetupDiGetDeviceRegistryPropertyW(set, &element, SPDRP_DEVICEDESC, nullptr, buffer.data(),
-                                                  required, &returned));
-    EXPECT_EQ(0u, GetLastError());
-    EXPECT_EQ(required, returned);
-    EXPECT_EQ("Alpha 100", Utf8(reinterpret_cast<const WCHAR*>(buffer.data())));
-
-    required = kUntouched;
-    EXPECT_FALSE(
-        SetupDiGetDeviceRegistryPropertyW(set, &element, SPDRP_HARDWAREID, nullptr, nullptr, 0, &required));
+    EXPECT_FALSE(SetupDiGetDeviceRegistryPropertyW(set, &element, SPDRP_FRIENDLYNAME, nullptr, buffer,
+                                                   sizeof(buffer), &returned));
     EXPECT_EQ(ERROR_INVALID_DATA, GetLastError());
-    EXPECT_FALSE(SetupDiGetDeviceRegistryPropertyW(set, &element, SPDRP_FRIENDLYNAME, nullptr, buffer.data(),
-                                                   required, &returned));
-    EXPECT_EQ(ERROR_INVALID_DATA, GetLastError()) << "an empty property reads as a missing one";
     SetupDiDestroyDeviceInfoList(set);
 }
 
@@ -138,73 +72,16 @@ TEST_F(SetupApi, InterfaceListsHoldOnlyPresentDevicesWithInterfacesOfTheClass) {
     SetupDiDestroyDeviceInfoList(list);
 }
 
-TEST_F(SetupApi, AnEmptyInterfaceListEndsAtIndexZero) {
-    HDEVINFO list = Interfaces(kCompanionClass);
-    EXPECT_EQ(0u, GetLastError()) << "SetupDiGetClassDevsW succeeded";
-    SP_DEVICE_INTERFACE_DATA data{};
-    data.cbSize = sizeof(data);
-    EXPECT_FALSE(SetupDiEnumDeviceInterfaces(list, nullptr, &kCompanionClass, 0, &data));
-    EXPECT_EQ(ERROR_NO_MORE_ITEMS, GetLastError());
-    data.cbSize = 28;
-    EXPECT_FALSE(SetupDiEnumDeviceInterfaces(list, nullptr, &kCompanionClass, 0, &data));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
-    SetupDiDestroyDeviceInfoList(list);
-}
-
-TEST_F(SetupApi, InterfaceDetailReportsItsSizeAndFillsTheExposingDevice) {
-    winsim::AddInterface(kCompanionId, kCompanionClass);
-    HDEVINFO list = Interfaces(kCompanionClass);
-    SP_DEVICE_INTERFACE_DATA data = Interface(list, kCompanionClass, 0);
-
-    DWORD required = 0;
-    SP_DEVINFO_DATA element{};
-    element.cbSize = sizeof(element);
-    EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailW(list, &data, nullptr, 0, &required, &element));
-    EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, GetLastError());
-    ASSERT_GT(required, 8u);
-    EXPECT_EQ(0u, (required - 4) % 2) << "offset of DevicePath plus whole UTF-16 characters";
-    EXPECT_NE(0u, element.DevInst) << "the element is filled even when the buffer is too small";
-
-    EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailW(list, &data, nullptr, required, &required, nullptr));
-    EXPECT_EQ(ERROR_INVALID_USER_BUFFER, GetLastError()) << "a size without a buffer";
-
-    std::vector<BYTE> buffer(required);
-    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
-    detail->cbSize = 6;
-    EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailW(list, &data, detail, required, &required, nullptr));
-    EXPECT_EQ(ERROR_INVALID_USER_BUFFER, GetLastError()) << "cbSize must be 8 on 64-bit Windows";
-
-    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-    SP_DEVINFO_DATA exposing{};
-    exposing.cbSize = sizeof(exposing);
-    SetLastError(kUntouched);
-    ASSERT_TRUE(SetupDiGetDeviceInterfaceDetailW(list, &data, detail, required, &required, &exposing));
-    EXPECT_EQ(0u, GetLastError());
-    std::string path = Utf8(detail->DevicePath);
-    EXPECT_EQ(0u, path.rfind("\\\\?\\usb#vid_1234&pid_5678#serial01#", 0)) << "device path " << path;
-    EXPECT_EQ((path.size() + 1) * 2 + 4, required);
-
-    WCHAR id[2048];
-    ASSERT_TRUE(SetupDiGetDeviceInstanceIdW(list, &exposing, id, 2048, nullptr))
-        << "error " << GetLastError();
-    EXPECT_EQ(Utf8(kCompanionId), Utf8(id));
-    SetupDiDestroyDeviceInfoList(list);
-}
-
-TEST_F(SetupApi, InterfaceRegistryKeyOpensWithTheRequestedAccess) {
+TEST_F(SetupApi, InterfaceKeysAreCountedRegistryKeysAtThePathAddInterfaceAnswers) {
     std::u16string keyPath = winsim::AddInterface(kCompanionId, kCompanionClass);
     HDEVINFO list = Interfaces(kCompanionClass);
     SP_DEVICE_INTERFACE_DATA data = Interface(list, kCompanionClass, 0);
-    SetLastError(kUntouched);
     HKEY key = SetupDiCreateDeviceInterfaceRegKeyW(list, &data, 0, KEY_WRITE, nullptr, nullptr);
     ASSERT_NE(reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE), key) << "error " << GetLastError();
-    EXPECT_EQ(0u, GetLastError());
     EXPECT_EQ(1u, winsim::OpenKeyCount());
     const WCHAR port[] = W("USB001");
     EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(key, W("PortName"), 0, REG_SZ,
                                             reinterpret_cast<const BYTE*>(port), sizeof(port)));
-    DWORD size = 0;
-    EXPECT_EQ(ERROR_ACCESS_DENIED, RegQueryValueExW(key, W("PortName"), nullptr, nullptr, nullptr, &size));
     std::u16string written;
     EXPECT_TRUE(winsim::GetStringValue(HKEY_LOCAL_MACHINE, keyPath, u"PortName", &written));
     EXPECT_EQ("USB001", Utf8(written));
@@ -225,14 +102,19 @@ TEST_F(SetupApi, ARefusedInterfaceKeyAnswersInvalidHandleValueAndTheRegistryErro
     SetupDiDestroyDeviceInfoList(list);
 }
 
-TEST_F(SetupApi, DeviceSetsAreCountedUntilDestroyedOnce) {
-    HDEVINFO first = winsim::CreateDeviceSet(kPrinterId, nullptr);
+TEST_F(SetupApi, DeviceSetsAreCountedUntilDestroyedOnceAndRefusedAfterwards) {
+    SP_DEVINFO_DATA element{};
+    HDEVINFO first = winsim::CreateDeviceSet(kPrinterId, &element);
     HDEVINFO second = Interfaces(kCompanionClass);
     EXPECT_EQ(2u, winsim::OpenDeviceSetCount());
     SetLastError(kUntouched);
     EXPECT_TRUE(SetupDiDestroyDeviceInfoList(first));
     EXPECT_EQ(0u, GetLastError());
     EXPECT_FALSE(SetupDiDestroyDeviceInfoList(first));
+    EXPECT_EQ(ERROR_INVALID_HANDLE, GetLastError());
+    WCHAR buffer[128];
+    EXPECT_FALSE(SetupDiGetDeviceInstanceIdW(first, &element, buffer, 128, nullptr))
+        << "the set was destroyed";
     EXPECT_EQ(ERROR_INVALID_HANDLE, GetLastError());
     EXPECT_TRUE(SetupDiDestroyDeviceInfoList(second));
     EXPECT_EQ(0u, winsim::OpenDeviceSetCount());

@@ -52,6 +52,11 @@ CONFORMANCE_CHECK(CreateReportsANewKeyThenAnExistingOne) {
     status = RegOpenKeyExW(HKEY_CURRENT_USER, kRoot, 0, KEY_READ, &key);
     CHECK(status == ERROR_SUCCESS, "the middle level must exist too: status %ld", static_cast<long>(status));
     RegCloseKey(key);
+    key = kBogusKey;
+    status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettings, 0, KEY_READ, &key);
+    CHECK(status == ERROR_FILE_NOT_FOUND && key == nullptr,
+          "HKEY_LOCAL_MACHINE is another tree: status %ld, handle %p", static_cast<long>(status),
+          static_cast<void*>(key));
 }
 
 CONFORMANCE_CHECK(KeyAndValueNamesIgnoreLetterCase) {
@@ -60,7 +65,7 @@ CONFORMANCE_CHECK(KeyAndValueNamesIgnoreLetterCase) {
     SetDword(key, W("InstallContext"), 2);
     RegCloseKey(key);
     LSTATUS status = RegOpenKeyExW(HKEY_CURRENT_USER, W("SOFTWARE\\VRACOINSCONFORMANCE\\ov print settings"),
-                                   0, KEY_READ, &key);
+                                   0, KEY_READ | KEY_SET_VALUE, &key);
     CHECK(status == ERROR_SUCCESS, "got status %ld", static_cast<long>(status));
     DWORD value = 0;
     DWORD size = sizeof(value);
@@ -68,6 +73,10 @@ CONFORMANCE_CHECK(KeyAndValueNamesIgnoreLetterCase) {
         RegQueryValueExW(key, W("installcontext"), nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
     CHECK(status == ERROR_SUCCESS && value == 2, "got status %ld, value %lu", static_cast<long>(status),
           static_cast<unsigned long>(value));
+    status = RegDeleteValueW(key, W("INSTALLCONTEXT"));
+    CHECK(status == ERROR_SUCCESS, "delete: status %ld", static_cast<long>(status));
+    status = RegQueryValueExW(key, W("InstallContext"), nullptr, nullptr, nullptr, &size);
+    CHECK(status == ERROR_FILE_NOT_FOUND, "query after the delete: status %ld", static_cast<long>(status));
     RegCloseKey(key);
 }
 
@@ -80,8 +89,8 @@ CONFORMANCE_CHECK(AnEmptyOrNullSubkeyOpensAnotherHandleToTheSameKey) {
           static_cast<long>(status), static_cast<void*>(all));
     HKEY reader = nullptr;
     status = RegOpenKeyExW(writer, W(""), 0, KEY_READ, &reader);
-    CHECK(status == ERROR_SUCCESS && reader != nullptr && reader != writer, "empty subkey: status %ld",
-          static_cast<long>(status));
+    CHECK(status == ERROR_SUCCESS && reader != nullptr && reader != writer && reader != all,
+          "empty subkey: status %ld", static_cast<long>(status));
     SetDword(all, W("PortName"), 7);
     DWORD value = 0;
     DWORD size = sizeof(value);
@@ -118,15 +127,25 @@ CONFORMANCE_CHECK(HandlesAreLimitedToTheirAccessRights) {
     status = RegQueryValueExW(none, W("InstallContext"), nullptr, nullptr, nullptr, &size);
     CHECK(status == ERROR_ACCESS_DENIED, "query through no rights: status %ld", static_cast<long>(status));
     status =
+        RegSetValueExW(none, W("InstallContext"), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4);
+    CHECK(status == ERROR_ACCESS_DENIED, "write through no rights: status %ld", static_cast<long>(status));
+    status =
         RegSetValueExW(writer, W("InstallContext"), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4);
     CHECK(status == ERROR_SUCCESS, "write through KEY_WRITE: status %ld", static_cast<long>(status));
+    DWORD stored = 0;
+    size = sizeof(stored);
+    status = RegQueryValueExW(reader, W("InstallContext"), nullptr, nullptr, reinterpret_cast<BYTE*>(&stored),
+                              &size);
+    CHECK(status == ERROR_SUCCESS && stored == 3,
+          "only the KEY_WRITE handle changed the value: status %ld, value %lu", static_cast<long>(status),
+          static_cast<unsigned long>(stored));
     RegCloseKey(all);
     RegCloseKey(writer);
     RegCloseKey(reader);
     RegCloseKey(none);
 }
 
-CONFORMANCE_CHECK(QueryWithoutABufferReportsTypeAndSize) {
+CONFORMANCE_CHECK(QueriesReportTypeAndSizeAndTheBytesAsWritten) {
     world.Clear();
     HKEY key = CreateSettings(KEY_ALL_ACCESS);
     const WCHAR text[] = W("Queue");
@@ -136,6 +155,13 @@ CONFORMANCE_CHECK(QueryWithoutABufferReportsTypeAndSize) {
     LSTATUS status = RegQueryValueExW(key, W("Name"), nullptr, &type, nullptr, &size);
     CHECK(status == ERROR_SUCCESS, "got status %ld", static_cast<long>(status));
     CHECK(type == REG_SZ && size == sizeof(text), "got type %lu, size %lu", static_cast<unsigned long>(type),
+          static_cast<unsigned long>(size));
+    BYTE read[sizeof(text)] = {};
+    size = sizeof(read);
+    status = RegQueryValueExW(key, W("Name"), nullptr, &type, read, &size);
+    CHECK(status == ERROR_SUCCESS && type == REG_SZ && size == sizeof(text) &&
+              std::memcmp(read, text, sizeof(text)) == 0,
+          "read: status %ld, type %lu, size %lu", static_cast<long>(status), static_cast<unsigned long>(type),
           static_cast<unsigned long>(size));
     RegCloseKey(key);
 }
@@ -210,6 +236,10 @@ CONFORMANCE_CHECK(HandlesOfDeletedKeysAnswerKeyDeleted) {
     DWORD value = 1;
     status = RegSetValueExW(key, W("InstallContext"), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4);
     CHECK(status == ERROR_KEY_DELETED, "write: status %ld", static_cast<long>(status));
+    HKEY reopened = kBogusKey;
+    status = RegOpenKeyExW(HKEY_CURRENT_USER, kSettings, 0, KEY_READ, &reopened);
+    CHECK(status == ERROR_FILE_NOT_FOUND, "the write must not revive the key: status %ld",
+          static_cast<long>(status));
     status = RegCloseKey(key);
     CHECK(status == ERROR_SUCCESS, "close: status %ld", static_cast<long>(status));
 }
@@ -223,6 +253,8 @@ CONFORMANCE_CHECK(AClosedHandleIsInvalid) {
     status = RegQueryValueExW(key, W("Any"), nullptr, nullptr, nullptr, &size);
     CHECK(status == ERROR_INVALID_HANDLE, "query through a closed handle: status %ld",
           static_cast<long>(status));
+    status = RegCloseKey(key);
+    CHECK(status == ERROR_INVALID_HANDLE, "closing it again: status %ld", static_cast<long>(status));
     status = RegCloseKey(HKEY_CURRENT_USER);
     CHECK(status == ERROR_SUCCESS, "closing a predefined key: status %ld", static_cast<long>(status));
 }
@@ -236,6 +268,14 @@ CONFORMANCE_CHECK(RestrictedKeysRefuseOpensForMoreRights) {
     LSTATUS status = RegOpenKeyExW(HKEY_CURRENT_USER, kSettings, 0, KEY_WRITE, &key);
     CHECK(status == ERROR_ACCESS_DENIED, "got status %ld", static_cast<long>(status));
     CHECK(key == nullptr, "got handle %p", static_cast<void*>(key));
+    status = RegCreateKeyExW(HKEY_CURRENT_USER, kSettings, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+    CHECK(status == ERROR_ACCESS_DENIED, "creating it for KEY_WRITE: status %ld", static_cast<long>(status));
+    const WCHAR* const below = W("Software\\VracoinsConformance\\OV Print Settings\\Sub");
+    status = RegCreateKeyExW(HKEY_CURRENT_USER, below, 0, nullptr, 0, KEY_READ, nullptr, &key, nullptr);
+    CHECK(status == ERROR_ACCESS_DENIED, "a subkey below a key without KEY_CREATE_SUB_KEY: status %ld",
+          static_cast<long>(status));
+    status = RegOpenKeyExW(HKEY_CURRENT_USER, below, 0, KEY_READ, &key);
+    CHECK(status == ERROR_FILE_NOT_FOUND, "the subkey must not exist: status %ld", static_cast<long>(status));
     status = RegOpenKeyExW(HKEY_CURRENT_USER, kSettings, 0, KEY_READ, &key);
     CHECK(status == ERROR_SUCCESS, "KEY_READ is still granted: status %ld", static_cast<long>(status));
     RegCloseKey(key);

@@ -3,7 +3,9 @@
 // the enumeration of present devices' interfaces.
 #include "conformance.h"
 
+#include <cctype>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -11,6 +13,19 @@ namespace {
 const WCHAR* const kDeviceId = W("ROOT\\VRACONFORMANCE\\0000");
 const GUID kInterfaceClass = {0x6A55B5A4, 0x3F65, 0x11DB, {0xB7, 0x04, 0x00, 0x11, 0x95, 0x5C, 0x2B, 0xDB}};
 constexpr DWORD kUntouched = 0xDEADBEEF;
+
+// Letter case of device paths differs between systems; an ASCII prefix is compared without regard to it.
+bool StartsWithIgnoringCase(const WCHAR* text, const char* prefix) {
+    const std::string narrow = Narrow(text);
+    size_t i = 0;
+    for (; prefix[i] != 0; ++i) {
+        if (i >= narrow.size() || std::tolower(static_cast<unsigned char>(narrow[i])) !=
+                                      std::tolower(static_cast<unsigned char>(prefix[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
 
 } // namespace
 
@@ -27,6 +42,9 @@ CONFORMANCE_CHECK(InstanceIdSizeCountsCharactersWithTheNul) {
     CHECK(required == TextLength(kDeviceId) + 1, "got required %lu", static_cast<unsigned long>(required));
     std::vector<WCHAR> buffer(required + 4, 0x23);
     DWORD returned = 0;
+    ok = SetupDiGetDeviceInstanceIdW(set, &element, buffer.data(), required - 1, &returned);
+    CHECK(!ok && GetLastError() == ERROR_INSUFFICIENT_BUFFER, "one character short: result %d, error %lu", ok,
+          static_cast<unsigned long>(GetLastError()));
     SetLastError(kUntouched);
     ok = SetupDiGetDeviceInstanceIdW(set, &element, buffer.data(), required, &returned);
     CHECK(ok, "read: error %lu", static_cast<unsigned long>(GetLastError()));
@@ -123,8 +141,17 @@ CONFORMANCE_CHECK(PresentInterfacesEnumerateWithDetailAndDevice) {
     CHECK(!ok && GetLastError() == ERROR_INSUFFICIENT_BUFFER, "detail probe: error %lu",
           static_cast<unsigned long>(GetLastError()));
     CHECK(element.DevInst != 0 || element.Reserved != 0, "the probe fills the element as well");
+    ok = SetupDiGetDeviceInterfaceDetailW(list, &data, nullptr, required, &required, nullptr);
+    CHECK(!ok && GetLastError() == ERROR_INVALID_USER_BUFFER, "a size without a buffer: result %d, error %lu",
+          ok, static_cast<unsigned long>(GetLastError()));
     std::vector<BYTE> buffer(required);
     auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
+    detail->cbSize = 6;
+    ok = SetupDiGetDeviceInterfaceDetailW(list, &data, detail, required, &required, nullptr);
+    CHECK_EXCEPT_WINE("Wine's SetupAPI also takes 6, the structure's size on 32-bit Windows, as cbSize",
+                      !ok && GetLastError() == ERROR_INVALID_USER_BUFFER,
+                      "cbSize 6 instead of 8: result %d, error %lu", ok,
+                      static_cast<unsigned long>(GetLastError()));
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
     SetLastError(kUntouched);
     ok = SetupDiGetDeviceInterfaceDetailW(list, &data, detail, required, &required, &element);
@@ -135,15 +162,20 @@ CONFORMANCE_CHECK(PresentInterfacesEnumerateWithDetailAndDevice) {
                           (TextLength(detail->DevicePath) + 1) * sizeof(WCHAR),
           "got required %lu for path %s", static_cast<unsigned long>(required),
           Narrow(detail->DevicePath).c_str());
+    CHECK(StartsWithIgnoringCase(detail->DevicePath, "\\\\?\\ROOT#VRACONFORMANCE#0000#"),
+          "the device path names the device: %s", Narrow(detail->DevicePath).c_str());
     WCHAR id[2048];
     ok = SetupDiGetDeviceInstanceIdW(list, &element, id, 2048, nullptr);
     CHECK(ok && SameText(id, kDeviceId), "exposing device: result %d, id %s", ok,
           Narrow(ok ? id : nullptr).c_str());
 
+    SetLastError(kUntouched);
     HKEY key = SetupDiCreateDeviceInterfaceRegKeyW(list, &data, 0, KEY_WRITE, nullptr, nullptr);
     CHECK(key != reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE), "interface key: error %lu",
           static_cast<unsigned long>(GetLastError()));
     if (key != reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE)) {
+        CHECK_EXCEPT_WINE(keepsLastError, GetLastError() == 0, "interface key: last error %lu",
+                          static_cast<unsigned long>(GetLastError()));
         const WCHAR port[] = W("USB001");
         LSTATUS status =
             RegSetValueExW(key, W("PortName"), 0, REG_SZ, reinterpret_cast<const BYTE*>(port), sizeof(port));
@@ -173,6 +205,10 @@ CONFORMANCE_CHECK(AListWithoutInterfacesOfTheClassEndsAtIndexZero) {
     data.cbSize = sizeof(data);
     BOOL ok = SetupDiEnumDeviceInterfaces(list, nullptr, &unused, 0, &data);
     CHECK(!ok && GetLastError() == ERROR_NO_MORE_ITEMS, "index 0: result %d, error %lu", ok,
+          static_cast<unsigned long>(GetLastError()));
+    data.cbSize = sizeof(data) - 4;
+    ok = SetupDiEnumDeviceInterfaces(list, nullptr, &unused, 0, &data);
+    CHECK(!ok && GetLastError() == ERROR_INVALID_PARAMETER, "wrong cbSize: result %d, error %lu", ok,
           static_cast<unsigned long>(GetLastError()));
     SetLastError(kUntouched);
     ok = SetupDiDestroyDeviceInfoList(list);

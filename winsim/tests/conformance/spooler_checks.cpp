@@ -32,7 +32,7 @@ CONFORMANCE_CHECK(OpeningAnUnknownPrinterFailsWithInvalidPrinterName) {
 CONFORMANCE_CHECK(EnumerationReportsItsSizeThenRecordsFollowedByStrings) {
     world.Clear();
     DWORD needed = 0;
-    DWORD count = 0;
+    DWORD count = 0xDEADBEEF;
     BOOL ok = EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 4, nullptr, 0, &needed, &count);
     if (needed == 0) {
         CHECK(ok && count == 0, "no printers: result %d, count %lu", ok, static_cast<unsigned long>(count));
@@ -66,11 +66,18 @@ CONFORMANCE_CHECK(DriverAndPrinterRecordsFollowTheTwoCallProtocol) {
           "driver probe: result %d, error %lu, needed %lu", ok, static_cast<unsigned long>(GetLastError()),
           static_cast<unsigned long>(needed));
     std::vector<BYTE> driver(needed);
+    ok = GetPrinterDriverW(printer, nullptr, 1, driver.data(), needed - 1, &needed);
+    CHECK(!ok && GetLastError() == ERROR_INSUFFICIENT_BUFFER, "driver one byte short: result %d, error %lu",
+          ok, static_cast<unsigned long>(GetLastError()));
     ok = GetPrinterDriverW(printer, nullptr, 1, driver.data(), needed, &needed);
     CHECK(ok, "driver: error %lu", static_cast<unsigned long>(GetLastError()));
     if (ok) {
         const WCHAR* name = reinterpret_cast<DRIVER_INFO_1W*>(driver.data())->pName;
         CHECK(SameText(name, W("Example PCL 6 Driver")), "got driver %s", Narrow(name).c_str());
+        auto* text = reinterpret_cast<const BYTE*>(name);
+        CHECK(text >= driver.data() + sizeof(DRIVER_INFO_1W) &&
+                  text + sizeof(W("Example PCL 6 Driver")) <= driver.data() + needed,
+              "the driver name lies outside the string area");
     }
     ok = GetPrinterW(printer, 5, nullptr, 0, &needed);
     CHECK(!ok && GetLastError() == ERROR_INSUFFICIENT_BUFFER, "level 5 probe: error %lu",
@@ -79,8 +86,9 @@ CONFORMANCE_CHECK(DriverAndPrinterRecordsFollowTheTwoCallProtocol) {
     ok = GetPrinterW(printer, 5, level5.data(), needed, &needed);
     CHECK(ok, "level 5: error %lu", static_cast<unsigned long>(GetLastError()));
     if (ok) {
-        const WCHAR* port = reinterpret_cast<PRINTER_INFO_5W*>(level5.data())->pPortName;
-        CHECK(SameText(port, W("USB001")), "got port %s", Narrow(port).c_str());
+        const auto* info = reinterpret_cast<PRINTER_INFO_5W*>(level5.data());
+        CHECK(SameText(info->pPrinterName, kQueue), "got name %s", Narrow(info->pPrinterName).c_str());
+        CHECK(SameText(info->pPortName, W("USB001")), "got port %s", Narrow(info->pPortName).c_str());
     }
     ClosePrinter(printer);
 }
@@ -100,9 +108,13 @@ CONFORMANCE_CHECK(PrinterDataAnswersWithStatuses) {
           static_cast<unsigned long>(status), static_cast<unsigned long>(needed));
     DWORD type = 0;
     status =
-        GetPrinterDataW(printer, const_cast<LPWSTR>(W("USB001")), &type, buffer, sizeof(buffer), &needed);
-    CHECK(status == ERROR_SUCCESS && type == REG_SZ, "read: status %lu, type %lu",
-          static_cast<unsigned long>(status), static_cast<unsigned long>(type));
+        GetPrinterDataW(printer, const_cast<LPWSTR>(W("usb001")), &type, buffer, sizeof(buffer), &needed);
+    CHECK(status == ERROR_SUCCESS && type == REG_SZ && needed == 10 * sizeof(WCHAR),
+          "read by the name in other letters: status %lu, type %lu, needed %lu",
+          static_cast<unsigned long>(status), static_cast<unsigned long>(type),
+          static_cast<unsigned long>(needed));
+    CHECK(status != ERROR_SUCCESS || SameText(reinterpret_cast<const WCHAR*>(buffer), W("Alpha 100")),
+          "got %s", Narrow(reinterpret_cast<const WCHAR*>(buffer)).c_str());
     ClosePrinter(printer);
 }
 
@@ -120,6 +132,10 @@ CONFORMANCE_CHECK(RenamingRefusesANameAnotherPrinterBears) {
                       !ok && GetLastError() == ERROR_PRINTER_ALREADY_EXISTS,
                       "taken in other letters: result %d, error %lu", ok,
                       static_cast<unsigned long>(GetLastError()));
+    record.pPrinterName = const_cast<LPWSTR>(W("Vracoins Conformance QUEUE"));
+    ok = SetPrinterW(printer, 4, reinterpret_cast<LPBYTE>(&record), 0);
+    CHECK_EXCEPT_WINE("Wine's SetPrinterW does not rename (level 4 is ERROR_INVALID_LEVEL there)", ok,
+                      "its own name in other letters: error %lu", static_cast<unsigned long>(GetLastError()));
     record.pPrinterName = const_cast<LPWSTR>(W("Vracoins Conformance Renamed"));
     ok = SetPrinterW(printer, 4, reinterpret_cast<LPBYTE>(&record), 0);
     CHECK_EXCEPT_WINE("Wine's SetPrinterW does not rename (level 4 is ERROR_INVALID_LEVEL there)", ok,
@@ -142,8 +158,13 @@ CONFORMANCE_CHECK(PrinterNamesOpenWithoutRegardToLetterCase) {
     BOOL ok = GetPrinterW(printer, 4, buffer.data(), static_cast<DWORD>(buffer.size()), &needed);
     CHECK(ok, "level 4: error %lu", static_cast<unsigned long>(GetLastError()));
     if (ok) {
-        const WCHAR* name = reinterpret_cast<PRINTER_INFO_4W*>(buffer.data())->pPrinterName;
-        CHECK(SameText(name, kQueue), "the spooler reports its own spelling, got %s", Narrow(name).c_str());
+        const auto* info = reinterpret_cast<PRINTER_INFO_4W*>(buffer.data());
+        CHECK(SameText(info->pPrinterName, kQueue), "the spooler reports its own spelling, got %s",
+              Narrow(info->pPrinterName).c_str());
+        CHECK(info->pServerName == nullptr, "a local printer has no server name, got %s",
+              Narrow(info->pServerName).c_str());
+        CHECK((info->Attributes & PRINTER_ATTRIBUTE_LOCAL) != 0, "got attributes %#lx",
+              static_cast<unsigned long>(info->Attributes));
     }
     ClosePrinter(printer);
 }
