@@ -1,6 +1,6 @@
 #include "bench/module_under_bench.h"
 
-#include "platform/sim/sim_control.h"
+#include "winsim/control/all.h"
 
 #include <dlfcn.h>
 

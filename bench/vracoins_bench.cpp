@@ -15,7 +15,7 @@
 #include "bench/peer_runs.h"
 #include "bench/ratio_table.h"
 #include "bench/rename_benchmark.h"
-#include "platform/sim/sim_control.h"
+#include "winsim/control/all.h"
 
 #include <dlfcn.h>
 #include <unistd.h>

@@ -6,7 +6,7 @@
 #include "fuzz_expect.h"
 #include "fuzz_input.h"
 #include "platform/platform.h"
-#include "platform/sim/sim_control.h"
+#include "winsim/control/all.h"
 
 #include <initializer_list>
 #include <string>

@@ -15,7 +15,7 @@ build="$builds_dir/host-tsan"
 
 echo "tsan: building in $build"
 cmake -S "$root" -B "$build" -G Ninja -DVRACOINS_SANITIZE_THREAD=ON >/dev/null
-cmake --build "$build" -j "$jobs" --target behaviour_tests platform_tests
+cmake --build "$build" -j "$jobs" --target behaviour_tests winsim_tests
 
 # halt_on_error: a race is a failure, not a warning to scroll past. No race is suppressed.
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1${TSAN_OPTIONS:+ $TSAN_OPTIONS}"
@@ -47,7 +47,7 @@ run() {
 }
 
 run "$build/tests/behaviour/behaviour_tests" 'CoInstallerAndTracker/Behaviour.OverTheSimulation/Concurrent*'
-run "$build/platform/tests/platform_tests" '*Thread*:*CriticalSection*:*Waiting*-*EndTheProcess*:*EndsTheProcess*'
+run "$build/winsim/tests/winsim_tests" '*Thread*:*CriticalSection*:*Waiting*-*EndTheProcess*:*EndsTheProcess*'
 
 echo
 echo "tsan: $passed passed, $failed failed"

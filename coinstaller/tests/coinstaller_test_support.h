@@ -3,7 +3,7 @@
 #pragma once
 
 #include "coinstaller/wide_string.h"
-#include "platform/sim/sim_control.h"
+#include "winsim/control/all.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "failing_allocator.h"
 
-#include "platform/sim/sim_control.h"
+#include "winsim/control/all.h"
 
 #include <cstdlib>
 #include <new>

@@ -2,7 +2,7 @@
 // description, the companion devices with their interfaces, and the print queues.
 #pragma once
 
-#include "platform/sim/sim_control.h"
+#include "winsim/control/all.h"
 #include "platform/platform.h"
 
 #include <string>

@@ -2,7 +2,7 @@
 // the run-time heap under control (runtime_heap/).
 #include "memtrack/debug_text.h"
 
-#include "platform/sim/sim_control.h"
+#include "winsim/control/all.h"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,7 @@
 #include "memtrack/mem_header.h"
 #include "memtrack/module_names.h"
 #include "memtrack/track_config.h"
-#include "platform/sim/sim_control.h"
+#include "winsim/control/all.h"
 
 #include <gtest/gtest.h>
 

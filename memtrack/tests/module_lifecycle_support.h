@@ -3,7 +3,7 @@
 // seeded and its log files directed to C:\Logs\, and the texts of the final report.
 #pragma once
 
-#include "platform/sim/sim_control.h"
+#include "winsim/control/all.h"
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>

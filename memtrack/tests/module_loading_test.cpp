@@ -2,7 +2,7 @@
 // allocations from the memory that the mode calls for, return every block by the end of each pass, leave
 // the program's allocator alone, and the co-installer still answers and works in every mode.
 #include "coinstaller/tests/install_scenario.h"
-#include "platform/sim/sim_control.h"
+#include "winsim/control/all.h"
 #include "tracker_test_support.h"
 
 #include <dlfcn.h>

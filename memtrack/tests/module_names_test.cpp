@@ -3,7 +3,7 @@
 #include "memtrack/module_names.h"
 
 #include "memtrack/record_writer_lock.h"
-#include "platform/sim/sim_control.h"
+#include "winsim/control/all.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "memtrack/symbol_resolver.h"
 
 #include "platform/portability.h"
-#include "platform/sim/sim_control.h"
+#include "winsim/control/all.h"
 
 #include <gtest/gtest.h>
 

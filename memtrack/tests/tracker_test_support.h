@@ -5,7 +5,7 @@
 #include "memtrack/guard_check.h"
 #include "memtrack/live_list.h"
 #include "memtrack/track_config.h"
-#include "platform/sim/sim_control.h"
+#include "winsim/control/all.h"
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>

@@ -4,7 +4,7 @@
 // the next line after a trailing backslash) or - for a deletion, blank lines and ; comments.
 #pragma once
 
-#include "platform/sim/sim_control.h"
+#include "winsim/control/all.h"
 
 #include <string>
 #include <vector>

@@ -2,7 +2,7 @@
 // part in angle brackets stands for any text), the value's name, its types and what the DLL does with it.
 #pragma once
 
-#include "platform/sim/sim_control.h"
+#include "winsim/control/all.h"
 #include "platform/platform.h"
 
 #include <set>

@@ -3,7 +3,7 @@
 // through the module's own operators and tell the tracking mode in force.
 #pragma once
 
-#include "platform/sim/sim_control.h"
+#include "winsim/control/all.h"
 #include "platform/platform.h"
 
 #include <dlfcn.h>

@@ -1,7 +1,7 @@
 // The simulated registry's log of value accesses, on which the comparison with the document rests: it
 // holds every read, write and deletion through a handle with the type involved, absent values included,
 // and nothing of what a test seeds or of calls refused for want of rights.
-#include "platform/sim/sim_control.h"
+#include "winsim/control/all.h"
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 // allocations visible from outside) comes from WINSIM_SEED, which the test's CTest entry sets.
 #include "coinstaller/coinstaller_entry.h"
 #include "coinstaller/tests/install_scenario.h"
-#include "platform/sim/sim_control.h"
+#include "winsim/control/all.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 #include "simulated_world.h"
 #include "tests/two_sided/gtest_runner.h"
 
-#include "platform/sim/sim_control.h"
+#include "winsim/control/all.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "simulated_world.h"
 
-#include "platform/sim/sim_control.h"
+#include "winsim/control/all.h"
 
 #include <dlfcn.h>
 #include <unistd.h>

@@ -1,0 +1,58 @@
+// Runs the Win32 conformance checks of conformance/ over the simulation, one gtest per check, with the
+// world prepared through the simulation's control API.
+#include "conformance/conformance.h"
+#include "simulated_world.h"
+#include "tests/two_sided/gtest_runner.h"
+
+namespace {
+
+class SimulatedConformanceWorld : public ConformanceWorld {
+  public:
+    const char* Name() const override { return "simulation"; }
+    void Clear() override { winsim::Reset(); }
+    void DeleteKeyTree(HKEY root, const WCHAR* path) override { winsim::DeleteKeyTree(root, path); }
+    const char* RestrictKeyAccess(HKEY root, const WCHAR* path, REGSAM allowed) override {
+        winsim::RestrictKeyAccess(root, path, allowed);
+        return nullptr;
+    }
+    const char* CreateDevice(const WCHAR* instanceId, const WCHAR* description, HDEVINFO* set,
+                             SP_DEVINFO_DATA* element) override {
+        winsim::AddDevice(instanceId);
+        if (description != nullptr) {
+            winsim::SetDeviceStringProperty(instanceId, SPDRP_DEVICEDESC, description);
+        }
+        *set = winsim::CreateDeviceSet(instanceId, element);
+        return nullptr;
+    }
+    const char* AddPresentInterface(const WCHAR* instanceId, const GUID& interfaceClass) override {
+        winsim::AddDevice(instanceId, true);
+        winsim::AddInterface(instanceId, interfaceClass);
+        return nullptr;
+    }
+    const char* AddLocalPrinter(const WCHAR* name, const WCHAR* driver, const WCHAR* port,
+                                const WCHAR* valueName, const WCHAR* valueText) override {
+        winsim::AddPrinter(name, driver, port);
+        if (valueName != nullptr) {
+            winsim::SetPrinterStringData(name, valueName, valueText);
+        }
+        return nullptr;
+    }
+};
+
+class Conformance : public SimulatedWorld, public ::testing::WithParamInterface<ConformanceCheck> {};
+
+TEST_P(Conformance, OverTheSimulation) {
+    SimulatedConformanceWorld world;
+    ConformanceWorld& side = world;
+    if (!two_sided::RunCheckUnderGtest(GetParam(), side)) {
+        GTEST_SKIP() << two_sided::SkipReason();
+    }
+    EXPECT_EQ(0u, winsim::OpenKeyCount()) << "the check left registry handles open";
+    EXPECT_EQ(0u, winsim::OpenPrinterCount()) << "the check left printer handles open";
+    EXPECT_EQ(0u, winsim::OpenDeviceSetCount()) << "the check left device sets open";
+}
+
+INSTANTIATE_TEST_SUITE_P(Win32, Conformance, ::testing::ValuesIn(ConformanceChecks()),
+                         two_sided::CheckName<ConformanceWorld>);
+
+} // namespace
