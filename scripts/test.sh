@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Runs every test of the project, installing what is missing first (Debian):
+#   0. who includes whom: product code, the simulation and the platform header keep to their layers;
 #   1. the host build and its unit tests (ctest), over the simulated Win32 layer, the behaviour checks
 #      among them; then the module's leak check under valgrind;
 #   2. the same tests with AddressSanitizer and UndefinedBehaviorSanitizer;
@@ -66,6 +67,8 @@ sanitized_host_tests() {
         UBSAN_OPTIONS="print_stacktrace=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}" host_tests "$@"
 }
 
+phase "layers" "$root/scripts/check-layers.sh" || true
+count_plain
 phase "host unit tests" host_tests host host || true
 count_ctest
 phase "leak check at unload" "$root/scripts/leak-check.sh" || true
