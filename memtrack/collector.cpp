@@ -53,7 +53,7 @@ OVMemCollector::OVMemCollector() {
     bool tracking = isTrackingOn();
     if (tracking) {
         // A lock that is already set up serves as it is.
-        ensureCollectorLock();
+        collectorLock.setUp();
     }
     // The list is guarded from here on. Where these operators serve the whole process (a test program
     // linked with them) the platform code below allocates and releases through them, and those releases

@@ -101,11 +101,11 @@ OVMemCollector::~OVMemCollector() {
     if (isTrackingOn()) {
         writeFinalReport();
     }
-    if (deleteCollectorLock()) {
+    if (collectorLock.remove()) {
         collectorTornDown.store(true);
         teardownBannerPending.store(true);
     }
     // Releases that still arrive set the lock up again and retire it after their reports.
-    retireRecordWriterLock();
+    recordWriterLock.retire();
     moduleCollector = nullptr;
 }

@@ -24,9 +24,8 @@ void dumpInUse() {
     // Without a collector the dump sets the list's lock up for itself, and deletes it again when done:
     // after the teardown nothing else would, and the module would be unloaded with it initialised.
     bool withoutCollector = collectorTornDown.load();
-    ensureCollectorLock();
-    EnterCriticalSection(&collectorLock);
     {
+        LockHolder list(collectorLock);
         // The records of one dump stay together, and the module path taken once stays valid for all.
         RecordWriterLockHolder writers;
         const char* modulePath = liveHead != nullptr ? moduleNameForAddress(liveHead->caller) : nullptr;
@@ -47,9 +46,8 @@ void dumpInUse() {
             writeDebugString(summary);
         }
     }
-    LeaveCriticalSection(&collectorLock);
     if (withoutCollector) {
-        deleteCollectorLock();
-        retireRecordWriterLock();
+        collectorLock.remove();
+        recordWriterLock.retire();
     }
 }

@@ -2,17 +2,11 @@
 
 OVMemHdr* volatile liveHead = nullptr;
 OVMemHdr* volatile liveTail = nullptr;
-CRITICAL_SECTION collectorLock;
-std::atomic<bool> collectorLockReady{false};
+RecreatableLock collectorLock;
 std::atomic<bool> collectorTornDown{true};
 std::atomic<bool> teardownBannerPending{false};
 
 namespace {
-
-// Held by the one thread that initialises collectorLock; the others wait for it. A critical section
-// cannot guard its own initialisation, and the lock can be deleted and set up again (a second collector),
-// which a one-time initialisation cannot express.
-volatile LONG collectorLockGate = 0;
 
 void link(OVMemHdr* header) {
     if (liveHead == nullptr) {
@@ -51,41 +45,17 @@ bool enterListLock() {
     if (collectorTornDown.load()) {
         return false;
     }
-    ensureCollectorLock();
-    EnterCriticalSection(&collectorLock);
+    collectorLock.enter();
     return true;
 }
 
 } // namespace
 
-void ensureCollectorLock() {
-    if (collectorLockReady.load()) {
-        return;
-    }
-    while (InterlockedCompareExchange(&collectorLockGate, 1, 0) != 0) {
-        // Another thread is initialising the lock; it takes a few instructions.
-    }
-    if (!collectorLockReady.load()) {
-        InitializeCriticalSection(&collectorLock);
-        collectorLockReady.store(true);
-    }
-    InterlockedExchange(&collectorLockGate, 0);
-}
-
-bool deleteCollectorLock() {
-    if (!collectorLockReady.load()) {
-        return false;
-    }
-    DeleteCriticalSection(&collectorLock);
-    collectorLockReady.store(false);
-    return true;
-}
-
 void appendLiveBlock(OVMemHdr* header) {
     bool locked = enterListLock();
     link(header);
     if (locked) {
-        LeaveCriticalSection(&collectorLock);
+        collectorLock.leave();
     }
 }
 
@@ -93,7 +63,7 @@ bool unlinkLiveBlock(OVMemHdr* header) {
     bool locked = enterListLock();
     unlink(header);
     if (locked) {
-        LeaveCriticalSection(&collectorLock);
+        collectorLock.leave();
     }
     return locked;
 }

@@ -9,7 +9,7 @@
 #pragma once
 
 #include "memtrack/mem_header.h"
-#include "platform/platform.h"
+#include "memtrack/recreatable_lock.h"
 
 #include <atomic>
 
@@ -17,21 +17,14 @@
 extern OVMemHdr* volatile liveHead;
 extern OVMemHdr* volatile liveTail;
 
-extern CRITICAL_SECTION collectorLock;
-// collectorLock is initialised and not yet deleted.
-extern std::atomic<bool> collectorLockReady;
+// Set up by the collector with tracking on and deleted at its teardown.
+extern RecreatableLock collectorLock;
 // No collector is alive: true at load, cleared by every collector construction, set again by the teardown
 // of a collector that had set up the lock. While set, the list takes no lock and every release is
 // reported as a release after teardown.
 extern std::atomic<bool> collectorTornDown;
 // The opening banner of the releases after teardown is still to be written.
 extern std::atomic<bool> teardownBannerPending;
-
-// Initialises collectorLock unless it is ready. Threads that need it first at the same time initialise it
-// once.
-void ensureCollectorLock();
-// Deletes collectorLock when it is ready and clears collectorLockReady. True when it was ready.
-bool deleteCollectorLock();
 
 // Appends the header at the tail; under collectorLock unless the collector has been torn down.
 void appendLiveBlock(OVMemHdr* header);

@@ -10,6 +10,8 @@
 
 static_assert(sizeof(OVMemHdr) == 504, "a raw record is one block header, byte for byte");
 
+RecreatableLock recordWriterLock;
+
 void writeBlockRecord(const OVMemHdr* header, RecordType recordType) {
     if (header == nullptr) {
         return;

@@ -8,22 +8,18 @@
 // (a banner and its records, or the module path that moduleNameForAddress() hands out and the records
 // formatted with it) holds it around them, and the writers inside take it again.
 //
-// It is set up on first use by whichever thread comes first, and set up again by the first writer after
-// it was retired: releases after the collector's teardown still write records.
+// Set up by the first thread that writes a record, whichever it is and whenever that is (records can be
+// written while the module's static objects are still being built). Retired at the collector's teardown
+// and after each release that follows it, and set up again by the next writer: releases after the
+// teardown still write records.
 #pragma once
 
-void enterRecordWriterLock();
-void leaveRecordWriterLock();
-// Deletes the lock, so that an unloaded module leaves no critical section initialised; when the calling
-// thread holds it, its outermost leave deletes it. Only where no other thread can write records: at the
-// collector's teardown and after it, while the module is being unloaded.
-void retireRecordWriterLock();
+#include "memtrack/recreatable_lock.h"
+
+extern RecreatableLock recordWriterLock;
 
 // Holds the record writer lock for a scope.
-class RecordWriterLockHolder {
+class RecordWriterLockHolder : public LockHolder {
   public:
-    RecordWriterLockHolder() { enterRecordWriterLock(); }
-    ~RecordWriterLockHolder() { leaveRecordWriterLock(); }
-    RecordWriterLockHolder(const RecordWriterLockHolder&) = delete;
-    RecordWriterLockHolder& operator=(const RecordWriterLockHolder&) = delete;
+    RecordWriterLockHolder() : LockHolder(recordWriterLock) {}
 };

@@ -120,7 +120,7 @@ bool trackedRelease(void** location, int32_t kind) {
     if (collectorTornDown.load()) {
         // The module is being unloaded: no critical section of it may stay initialised. A release from
         // inside the reports above leaves the deletion to the reports' own end.
-        retireRecordWriterLock();
+        recordWriterLock.retire();
     }
     freeBlockMemory(header);
     delete block;

@@ -43,11 +43,11 @@ TEST_F(InUseDumpTest, StopsInAnAttachedDebuggerFirst) {
 TEST_F(InUseDumpTest, RunsAfterTeardownUnderALockOfItsOwn) {
     tracker_test::UseMode(TrackModeHeap);
     unsigned char* block = Allocate(5);
-    deleteCollectorLock();
+    collectorLock.remove();
     collectorTornDown = true;
     dumpInUse();
     EXPECT_NE(std::string::npos, winsim::DebugOutput().find("1 allocations active, consuming 5 bytes\r\n"));
-    EXPECT_FALSE(collectorLockReady) << "the lock the dump set up for itself outlived the dump";
+    EXPECT_FALSE(collectorLock.ready()) << "the lock the dump set up for itself outlived the dump";
     collectorTornDown = false;
     Release(block);
 }

@@ -17,7 +17,7 @@ class ReleaseAfterTeardownTest : public ReleaseChecksFixture {
   protected:
     // The state that the collector's teardown leaves.
     static void TearDownCollector() {
-        deleteCollectorLock();
+        collectorLock.remove();
         collectorTornDown = true;
         teardownBannerPending = true;
     }
@@ -78,7 +78,7 @@ TEST_F(ReleaseAfterTeardownTest, AllocationsAfterTeardownStillJoinTheListWithout
     TearDownCollector();
     unsigned char* block = Allocate(12);
     EXPECT_EQ(HeaderOf(block), liveHead);
-    EXPECT_FALSE(collectorLockReady) << "no lock may be set up for the list after teardown";
+    EXPECT_FALSE(collectorLock.ready()) << "no lock may be set up for the list after teardown";
     Release(block);
     EXPECT_EQ(nullptr, liveHead);
 }

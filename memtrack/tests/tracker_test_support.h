@@ -31,7 +31,7 @@ inline void ResetTrackerState() {
     // A collector is alive: the list is empty and guarded by its lock, and no debugger has been asked for.
     liveHead = nullptr;
     liveTail = nullptr;
-    ensureCollectorLock();
+    collectorLock.setUp();
     collectorTornDown = false;
     teardownBannerPending = false;
     debuggerChecked = false;
