@@ -1,4 +1,12 @@
+// The live list's links, its lock's use, and the in-use dump's walk over it.
 #include "memtrack/live_list.h"
+
+#include "memtrack/debug_text.h"
+#include "memtrack/leak_log.h"
+#include "memtrack/symbols.h"
+
+#include <cstdint>
+#include <cstdlib>
 
 OVMemHdr* volatile liveHead = nullptr;
 OVMemHdr* volatile liveTail = nullptr;
@@ -7,6 +15,9 @@ std::atomic<bool> collectorTornDown{true};
 std::atomic<bool> teardownBannerPending{false};
 
 namespace {
+
+// Room for the in-use dump's summary line with two 20-digit counts.
+constexpr size_t summaryCapacity = 176;
 
 void link(OVMemHdr* header) {
     if (liveHead == nullptr) {
@@ -66,4 +77,37 @@ bool unlinkLiveBlock(OVMemHdr* header) {
         collectorLock.leave();
     }
     return locked;
+}
+
+void dumpInUse() {
+    breakIntoDebugger();
+    // Without a collector the dump sets the list's lock up for itself, and deletes it again when done:
+    // after the teardown nothing else would, and the module would be unloaded with it initialised.
+    bool withoutCollector = collectorTornDown.load();
+    {
+        LockHolder list(collectorLock);
+        // The records of one dump stay together, and the module path taken once stays valid for all.
+        RecordWriterLockHolder writers;
+        const char* modulePath = liveHead != nullptr ? moduleNameForAddress(liveHead->caller) : nullptr;
+        unsigned long long count = 0;
+        unsigned long long total = 0;
+        for (const OVMemHdr* header = liveHead; header != nullptr; header = header->next) {
+            ++count;
+            total += header->size;
+            char* line = formatBlockRecord(modulePath, header, MemoryInUseRecord);
+            if (line != nullptr) {
+                writeDebugString(line);
+                free(line);
+            }
+        }
+        char summary[summaryCapacity] = {};
+        if (formatBounded(summary, sizeof summary, "%llu allocations active, consuming %llu bytes\r\n", count,
+                          total)) {
+            writeDebugString(summary);
+        }
+    }
+    if (withoutCollector) {
+        collectorLock.remove();
+        recordWriterLock.retire();
+    }
 }

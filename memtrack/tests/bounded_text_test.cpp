@@ -1,6 +1,6 @@
 // The bounded copies and formatting behind the tracker's fixed-size text buffers: all or nothing, and a
 // failure is reported, never raised.
-#include "memtrack/bounded_text.h"
+#include "memtrack/debug_text.h"
 
 #include <gtest/gtest.h>
 

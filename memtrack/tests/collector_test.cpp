@@ -1,8 +1,7 @@
 // The collector in this process: what its construction sets up, the final report of its destruction, and
 // the flags that tell the tracked pair whether a collector is alive.
 #include "memtrack/collector.h"
-#include "memtrack/module_names.h"
-#include "memtrack/symbol_resolver.h"
+#include "memtrack/symbols.h"
 #include "release_checks_support.h"
 
 #include <new>

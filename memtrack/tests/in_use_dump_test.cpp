@@ -1,5 +1,5 @@
 // The in-use dump: one "MemoryInUse" record per live block and the summary, on the debugger output only.
-#include "memtrack/in_use_dump.h"
+#include "memtrack/live_list.h"
 #include "release_checks_support.h"
 
 using namespace release_checks_test;

@@ -1,7 +1,5 @@
 // Page-guarded blocks: their place on the pages (the worked offsets with 4096-byte pages), real no-access
 // pages on both sides, the fallback to a heap block, and a write past the tail guard that faults.
-#include "memtrack/block_counters.h"
-#include "memtrack/block_release.h"
 #include "memtrack/tracked_block.h"
 #include "tracker_test_support.h"
 

@@ -4,7 +4,6 @@
 #include "leak_log_test_support.h"
 
 #include "memtrack/debug_text.h"
-#include "memtrack/record_writer_lock.h"
 
 #include <atomic>
 #include <chrono>

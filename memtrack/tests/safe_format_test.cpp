@@ -1,6 +1,6 @@
 // safeFormat keeps the contract of StringCchPrintfA: bounded by the capacity, always terminated, and a
 // result that tells a cut text from a whole one.
-#include "memtrack/safe_format.h"
+#include "memtrack/debug_text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,5 @@
 // Heap blocks: the layout of each mode (the worked totals), alignment, ids, the size-overflow rule,
 // header lookup, failures, and the slot order of the allocator's virtual operations.
-#include "memtrack/block_counters.h"
-#include "memtrack/block_release.h"
 #include "memtrack/tracked_block.h"
 #include "tracker_test_support.h"
 

@@ -1,8 +1,9 @@
 // The pass-through and tracked pairs as the hooks call them: the fail size with tracking on and off,
 // the allocation kind and id of a tracked block, releases by the block's source, and releases that are
 // refused.
-#include "memtrack/allocator_functions.h"
+#include "memtrack/allocation_hooks.h"
 #include "memtrack/tracked_block.h"
+#include "memtrack/tracked_pair.h"
 #include "tracker_test_support.h"
 
 using namespace tracker_test;

@@ -1,10 +1,10 @@
 // Shared set-up of the tracker's tests: a fresh simulated machine and a fresh tracker configuration.
 #pragma once
 
-#include "memtrack/block_counters.h"
-#include "memtrack/guard_check.h"
 #include "memtrack/live_list.h"
 #include "memtrack/track_config.h"
+#include "memtrack/tracked_block.h"
+#include "memtrack/tracked_pair.h"
 #include "platform/sim/sim_control.h"
 #include "platform/platform.h"
 
