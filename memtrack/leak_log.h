@@ -4,8 +4,8 @@
 // record, so a run without faults or leaks leaves none behind, and the leak log ends them when no more
 // records can come.
 //
-// Every function here serialises itself on the record writer lock; callers may hold that lock around
-// several calls to keep their output together.
+// Every writer, formatter and file operation here serialises itself on the record writer lock; callers
+// may hold that lock around several calls to keep their output together.
 #pragma once
 
 #include "memtrack/mem_header.h"
