@@ -10,7 +10,6 @@
 //
 // Input: key present (flag), then for each switch a present flag, a type and a blob, then an armed
 // failure (3 bytes).
-#include "memtrack/collector.h"
 #include "memtrack/track_config.h"
 #include "simulated_world.h"
 

@@ -1,101 +1,159 @@
-// The module's global allocation operators: the single road by which every dynamic allocation of the
-// module is made and released. They do no work of their own (hook_selection.cpp) and never throw: a failed
-// allocation yields null, which the module's code (compiled with -fcheck-new) tests for.
+// Whether tracking is on is decided once, by whichever selector runs first, and both directions follow
+// that decision: a release function that did not match the allocation function would hand tracked blocks
+// to free() or raw blocks to the tracked release. The key of the switches may be missing at first and
+// created later; the configuration query then answers differently, but the decision stands.
 //
-// Outside Windows the module is a shared library whose version script keeps these operators local, so a
-// program that loads the module keeps its own allocator, as a process does with a DLL's operators.
-#include "memtrack/hook_selection.h"
-#include "memtrack/mem_header.h"
-#include "platform/portability.h"
+// A selector runs platform code (the registry, the collector's set-up). Should that code allocate
+// through these hooks on the selecting thread (it cannot on Windows, where the system's own code never
+// uses this module's operators), the request is served by the pair already decided, or refused while the
+// decision itself is being made, instead of waiting for the selection that it is part of.
+#include "memtrack/allocation_hooks.h"
 
-#include <cstddef>
+#include "memtrack/collector.h"
+#include "memtrack/tracked_pair.h"
+
+#include <cstdlib>
 #include <new>
+
+std::atomic<AllocateFunction> allocFn{nullptr};
+std::atomic<ReleaseFunction> releaseFn{nullptr};
 
 namespace {
 
-// Over-aligned requests are refused: tracked user blocks and the heaps promise 16 bytes, no more.
-bool servesAlignment(std::align_val_t alignment) {
-    return static_cast<size_t>(alignment) <= userBlockAlignment;
+INIT_ONCE trackingDecisionOnce = INIT_ONCE_STATIC_INIT;
+INIT_ONCE allocationSelectionOnce = INIT_ONCE_STATIC_INIT;
+INIT_ONCE releaseSelectionOnce = INIT_ONCE_STATIC_INIT;
+
+// Written under trackingDecisionOnce.
+bool trackingDecided = false;
+bool trackingChosen = false;
+
+// The thread running the allocation or the release selector, or 0 while none runs. Each is written only
+// inside its one-time initialisation, so one thread at a time; a thread finds its own id there only while
+// it is itself selecting. Thread ids, not thread-local storage: the module is loaded and unloaded many
+// times in one process, and MinGW's emulated thread-local storage leaves an index and per-thread blocks
+// behind at every unload.
+std::atomic<DWORD> allocationSelectingThread{0};
+std::atomic<DWORD> releaseSelectingThread{0};
+
+bool selectingOnThisThread() {
+    DWORD self = GetCurrentThreadId();
+    return allocationSelectingThread.load() == self || releaseSelectingThread.load() == self;
+}
+
+// The two module-static collectors live in raw storage so that nothing but the registration made when
+// one is constructed destroys it.
+alignas(OVMemCollector) unsigned char allocationSideStorage[sizeof(OVMemCollector)];
+alignas(OVMemCollector) unsigned char releaseSideStorage[sizeof(OVMemCollector)];
+bool allocationSideConstructed = false;
+bool releaseSideConstructed = false;
+
+void destroyAllocationSideCollector() {
+    reinterpret_cast<OVMemCollector*>(allocationSideStorage)->~OVMemCollector();
+}
+
+void destroyReleaseSideCollector() {
+    reinterpret_cast<OVMemCollector*>(releaseSideStorage)->~OVMemCollector();
+}
+
+// Unless a collector is registered, constructs the side's own (which registers itself), at most once, and
+// registers its destruction at unload.
+void ensureCollector(unsigned char* storage, bool* constructed, void (*destroy)()) {
+    if (moduleCollector == nullptr && !*constructed) {
+        new (storage) OVMemCollector();
+        *constructed = true;
+        std::atexit(destroy);
+    }
+}
+
+BOOL CALLBACK decideTracking(PINIT_ONCE, PVOID, PVOID*) {
+    trackingChosen = isTrackingOn();
+    fixTrackingConfiguration();
+    trackingDecided = true;
+    return TRUE;
+}
+
+bool trackingDecision() {
+    InitOnceExecuteOnce(&trackingDecisionOnce, decideTracking, nullptr, nullptr);
+    return trackingChosen;
+}
+
+// Each selector is marked with the selecting thread's id so that a request from inside the selection does
+// not wait for it.
+BOOL CALLBACK runAllocationSelection(PINIT_ONCE, PVOID, PVOID*) {
+    allocationSelectingThread.store(GetCurrentThreadId());
+    allocFn.store(selectAllocate(), std::memory_order_release);
+    allocationSelectingThread.store(0);
+    return TRUE;
+}
+
+BOOL CALLBACK runReleaseSelection(PINIT_ONCE, PVOID, PVOID*) {
+    releaseSelectingThread.store(GetCurrentThreadId());
+    releaseFn.store(selectRelease(), std::memory_order_release);
+    releaseSelectingThread.store(0);
+    return TRUE;
+}
+
+void runSelection(PINIT_ONCE once, PINIT_ONCE_FN selection) {
+    InitOnceExecuteOnce(once, selection, nullptr, nullptr);
+}
+
+AllocateFunction firstUseAllocateFunction() {
+    if (selectingOnThisThread()) {
+        if (!trackingDecided) {
+            return nullptr;
+        }
+        return trackingChosen ? trackedAllocate : plainAllocate;
+    }
+    runSelection(&allocationSelectionOnce, runAllocationSelection);
+    return allocFn.load(std::memory_order_acquire);
+}
+
+ReleaseFunction firstUseReleaseFunction() {
+    if (selectingOnThisThread()) {
+        if (!trackingDecided) {
+            return nullptr;
+        }
+        return trackingChosen ? trackedRelease : plainRelease;
+    }
+    runSelection(&releaseSelectionOnce, runReleaseSelection);
+    return releaseFn.load(std::memory_order_acquire);
 }
 
 } // namespace
 
-void* operator new(std::size_t size) {
-    return hookAllocate(size, AllocKindScalar, VRA_RETURN_ADDRESS());
+AllocateFunction selectAllocate() {
+    bool tracking = trackingDecision();
+    ensureCollector(allocationSideStorage, &allocationSideConstructed, destroyAllocationSideCollector);
+    return tracking ? trackedAllocate : plainAllocate;
 }
 
-void* operator new[](std::size_t size) {
-    return hookAllocate(size, AllocKindArray, VRA_RETURN_ADDRESS());
+ReleaseFunction selectRelease() {
+    bool tracking = trackingDecision();
+    ensureCollector(releaseSideStorage, &releaseSideConstructed, destroyReleaseSideCollector);
+    return tracking ? trackedRelease : plainRelease;
 }
 
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    return hookAllocate(size, AllocKindScalar, VRA_RETURN_ADDRESS());
+void* hookAllocateThroughChosen(uint64_t size, int32_t kind, void* caller) {
+    AllocateFunction allocate = allocFn.load(std::memory_order_acquire);
+    if (allocate == nullptr) {
+        allocate = firstUseAllocateFunction();
+        if (allocate == nullptr) {
+            return nullptr;
+        }
+    }
+    uint32_t scratchId = 0;
+    return allocate(size, kind, caller, &scratchId);
 }
 
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    return hookAllocate(size, AllocKindArray, VRA_RETURN_ADDRESS());
-}
-
-void* operator new(std::size_t size, std::align_val_t alignment) {
-    return servesAlignment(alignment) ? hookAllocate(size, AllocKindScalar, VRA_RETURN_ADDRESS()) : nullptr;
-}
-
-void* operator new[](std::size_t size, std::align_val_t alignment) {
-    return servesAlignment(alignment) ? hookAllocate(size, AllocKindArray, VRA_RETURN_ADDRESS()) : nullptr;
-}
-
-void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
-    return servesAlignment(alignment) ? hookAllocate(size, AllocKindScalar, VRA_RETURN_ADDRESS()) : nullptr;
-}
-
-void* operator new[](std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
-    return servesAlignment(alignment) ? hookAllocate(size, AllocKindArray, VRA_RETURN_ADDRESS()) : nullptr;
-}
-
-void operator delete(void* pointer) noexcept {
-    hookRelease(pointer, AllocKindScalar);
-}
-
-void operator delete[](void* pointer) noexcept {
-    hookRelease(pointer, AllocKindArray);
-}
-
-void operator delete(void* pointer, std::size_t) noexcept {
-    hookRelease(pointer, AllocKindScalar);
-}
-
-void operator delete[](void* pointer, std::size_t) noexcept {
-    hookRelease(pointer, AllocKindArray);
-}
-
-void operator delete(void* pointer, const std::nothrow_t&) noexcept {
-    hookRelease(pointer, AllocKindScalar);
-}
-
-void operator delete[](void* pointer, const std::nothrow_t&) noexcept {
-    hookRelease(pointer, AllocKindArray);
-}
-
-void operator delete(void* pointer, std::align_val_t) noexcept {
-    hookRelease(pointer, AllocKindScalar);
-}
-
-void operator delete[](void* pointer, std::align_val_t) noexcept {
-    hookRelease(pointer, AllocKindArray);
-}
-
-void operator delete(void* pointer, std::size_t, std::align_val_t) noexcept {
-    hookRelease(pointer, AllocKindScalar);
-}
-
-void operator delete[](void* pointer, std::size_t, std::align_val_t) noexcept {
-    hookRelease(pointer, AllocKindArray);
-}
-
-void operator delete(void* pointer, std::align_val_t, const std::nothrow_t&) noexcept {
-    hookRelease(pointer, AllocKindScalar);
-}
-
-void operator delete[](void* pointer, std::align_val_t, const std::nothrow_t&) noexcept {
-    hookRelease(pointer, AllocKindArray);
+void hookReleaseThroughChosen(void* pointer, int32_t kind) {
+    ReleaseFunction release = releaseFn.load(std::memory_order_acquire);
+    if (release == nullptr) {
+        release = firstUseReleaseFunction();
+        if (release == nullptr) {
+            return;
+        }
+    }
+    void* location = pointer;
+    release(&location, kind);
 }

@@ -1,59 +1,94 @@
-// The collector's set-up of tracking. The final report at unload is in final_report.cpp.
+// The collector's set-up of tracking, and its destructor: the final report at unload. Every banner, name
+// and total of the report goes to the debugger output by its own write; only the leak records reach the
+// files.
 #include "memtrack/collector.h"
 
+#include "memtrack/debug_text.h"
+#include "memtrack/leak_log.h"
 #include "memtrack/live_list.h"
-#include "memtrack/module_names.h"
-#include "memtrack/switches_key.h"
-#include "memtrack/symbol_resolver.h"
+#include "memtrack/symbols.h"
 #include "memtrack/track_config.h"
-#include "platform/platform.h"
-#include "platform/portability.h"
+#include "memtrack/tracked_block.h"
 
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 OVMemCollector* moduleCollector = nullptr;
-CDbgHelp* symbolResolver = nullptr;
 
 namespace {
 
-void setUpSymbolResolver() {
-    if (symbolResolver != nullptr) {
-        return;
+// The totals lines' buffers: sprintf_s into MAX_PATH bytes.
+constexpr size_t totalsCapacity = 260;
+
+void registerCollector(OVMemCollector* collector) {
+    moduleCollector = collector;
+    setCollectorRegistered(collector != nullptr);
+}
+
+void writeProcessAndModuleNames() {
+    const char* executablePath = captureProcessPath();
+    char* modulePath = ownModulePathCopy();
+    if (executablePath != nullptr && modulePath != nullptr) {
+        writeDebugString("Process Name: ");
+        writeDebugString(executablePath);
+        writeDebugString("\r\n");
+        writeDebugString("Current Module Name: ");
+        writeDebugString(modulePath);
+        writeDebugString("\r\n");
     }
-    symbolResolver = new CDbgHelp;
-    if (symbolResolver == nullptr) {
-        return;
+    free(modulePath);
+}
+
+// A "MemoryLeak" record for every block still live, in list order; returns their total size. No lock:
+// nothing else may allocate or release through the module while it is being unloaded.
+uint64_t reportLiveBlocks() {
+    uint64_t leaked = 0;
+    for (const OVMemHdr* header = liveHead; header != nullptr; header = header->next) {
+        leaked += header->size;
+        writeBlockRecord(header, MemoryLeakRecord);
     }
-    if (!symbolResolver->initialize()) {
-        delete symbolResolver;
-        symbolResolver = nullptr;
-        return;
+    return leaked;
+}
+
+void writeTotals(uint64_t leaked) {
+    char count[totalsCapacity] = {};
+    if (formatBounded(count, sizeof count, "Total number of allocations tracked: %d\n",
+                      static_cast<int>(allocCounter))) {
+        writeDebugString(count);
     }
-    if (readAppendSymbolServerPath() && symbolProcess != nullptr) {
-        // Without the server the symbols of the local search path still serve.
-        symbolResolver->appendSymbolServerPath();
+    if (leaked != 0) {
+        char size[totalsCapacity] = {};
+        // The low 32 bits as a signed number, as the report has always shown them.
+        if (formatBounded(size, sizeof size, "Total leaked size: %d\n",
+                          static_cast<int>(static_cast<uint32_t>(leaked)))) {
+            writeDebugString(size);
+        }
+        writeDebugString("\r\n********** Memory was leaked **********\r\n");
+    } else {
+        writeDebugString("\r\n********** Clean System **********\r\n");
     }
+}
+
+void writeFinalReport() {
+    // The whole report stays together on the debugger output.
+    RecordWriterLockHolder writers;
+    writeDebugBanner(" Starting memory allocation tracking reporting ");
+    writeProcessAndModuleNames();
+    uint64_t leaked = reportLiveBlocks();
+    writeTotals(leaked);
+    endLeakLogAtTeardown(liveHead == nullptr);
+    endSymbolResolver();
+    writeDebugBanner(" Completed memory allocation tracking reporting ");
 }
 
 } // namespace
-
-bool readAppendSymbolServerPath() {
-    HKEY key = openSwitchesKey();
-    if (key == nullptr) {
-        return false;
-    }
-    // A value longer than four bytes fails the query and counts as off.
-    DWORD value = 0;
-    bool append = querySwitch(key, W("AppendTRVSymbolServerPath"), &value) && value != 0;
-    RegCloseKey(key);
-    return append;
-}
 
 OVMemCollector::OVMemCollector() {
     bool tracking = isTrackingOn();
     if (tracking) {
         // A lock that is already set up serves as it is.
-        ensureCollectorLock();
+        collectorLock.setUp();
     }
     // The list is guarded from here on. Where these operators serve the whole process (a test program
     // linked with them) the platform code below allocates and releases through them, and those releases
@@ -66,5 +101,18 @@ OVMemCollector::OVMemCollector() {
         // Without it the log files cannot be named, and records that would create them are dropped.
         captureCollectorModuleName();
     }
-    moduleCollector = this;
+    registerCollector(this);
+}
+
+OVMemCollector::~OVMemCollector() {
+    if (isTrackingOn()) {
+        writeFinalReport();
+    }
+    if (collectorLock.remove()) {
+        collectorTornDown.store(true);
+        teardownBannerPending.store(true);
+    }
+    // Releases that still arrive set the lock up again and retire it after their reports.
+    recordWriterLock.retire();
+    registerCollector(nullptr);
 }

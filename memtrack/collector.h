@@ -1,11 +1,9 @@
 // The collector: the object whose lifetime brackets the tracker's work in one loaded copy of the module.
-// It is constructed by the first allocation or release (hook_selection.cpp), before any of the module's
+// It is constructed by the first allocation or release (allocation_hooks.cpp), before any of the module's
 // static objects that allocate has registered its destruction, and destroyed when the module is unloaded,
 // after them. Its destructor is the final report. It holds nothing but its virtual-table pointer: what it
 // sets up is module-wide state.
 #pragma once
-
-class CDbgHelp;
 
 class OVMemCollector {
   public:
@@ -23,8 +21,3 @@ class OVMemCollector {
 
 // The registered collector, or none.
 extern OVMemCollector* moduleCollector;
-// The one symbol resolver, or none (tracking off, or it could not be set up).
-extern CDbgHelp* symbolResolver;
-
-// True when the machine-wide switch "AppendTRVSymbolServerPath" holds a non-zero value.
-bool readAppendSymbolServerPath();

@@ -1,16 +1,40 @@
 // The leak log: the tracker's only writer of reports about single blocks. A record goes three ways: the
 // block's header byte for byte to the raw record file (".mlk"), a text line to the text log file (the same
 // name with ".log" appended) and the same line to the debugger output. The files are created by the first
-// record, so a run without faults or leaks leaves none behind.
+// record, so a run without faults or leaks leaves none behind, and the leak log ends them when no more
+// records can come.
 //
-// Every function here serialises itself on the record writer lock (record_writer_lock.h); callers may hold
-// that lock around several calls to keep their output together.
+// Every writer, formatter and file operation here serialises itself on the record writer lock; callers
+// may hold that lock around several calls to keep their output together.
 #pragma once
 
 #include "memtrack/mem_header.h"
+#include "memtrack/recreatable_lock.h"
 #include "platform/platform.h"
 
 #include <cstdint>
+
+// The lock of the record writers: the log file handles, the module-name caches, the symbol resolver's one
+// lookup buffer and the order of the lines in the files and on the debugger output.
+//
+// Lock order: collectorLock, then the record writer lock. The in-use dump formats records while it holds
+// collectorLock; nothing that holds the record writer lock ever takes collectorLock (the writers get their
+// memory from the run-time heap, not through the module's hooks, and touch no list). Its owner may enter
+// it again: a caller that must keep several writes together (a banner and its records, or the module path
+// that moduleNameForAddress() hands out and the records formatted with it) holds it around them, and the
+// writers inside take it again.
+//
+// Set up by the first thread that writes a record, whichever it is and whenever that is (records can be
+// written while the module's static objects are still being built). Retired at the collector's teardown
+// and after each release that follows it, and set up again by the next writer: releases after the
+// teardown still write records.
+extern RecreatableLock recordWriterLock;
+
+// Holds the record writer lock for a scope.
+class RecordWriterLockHolder : public LockHolder {
+  public:
+    RecordWriterLockHolder() : LockHolder(recordWriterLock) {}
+};
 
 // The kind of a record. Any value other than 1 and 2 is written as a leak.
 enum RecordType : int32_t {
@@ -42,17 +66,27 @@ void writeBlockRecord(const OVMemHdr* header, RecordType recordType);
 // modulePath or header is missing. The module named is the part of modulePath after its last backslash.
 char* formatBlockRecord(const char* modulePath, const OVMemHdr* header, RecordType recordType);
 
+// Whether a collector is registered; the collector hands it over as it registers and unregisters. A pair
+// of files created meanwhile has its path noted for the current user (HKCU "Software\Orvale\ZID-Azo",
+// "LeakedModule") and announced on the debugger output.
+void setCollectorRegistered(bool registered);
+
 // Creates both files on the first call that can name them (executable, module, process id and time, in
 // the log directory or else the temporary directory; files of the same names are appended to) and writes
-// the text log file's banner; notes the path for the current user while a collector is registered. True
-// when both handles are set, even to the invalid-handle value; false when the names cannot be built, in
-// which case the next call tries again.
+// the text log file's banner, noting the path while a collector is registered. True when both handles are
+// set, even to the invalid-handle value; false when the names cannot be built, in which case the next call
+// tries again.
 bool openLogFiles(const char* modulePath);
-
-// Notes the text log file's path for the current user (HKCU "Software\Orvale\ZID-Azo", "LeakedModule")
-// and announces it on the debugger output. Registry failures are ignored.
-void noteLeakLogPath(const char* textLogPath);
 
 // Closes each open file and resets its handle to none, so that a later record creates a new pair (or, in
 // the same second, appends to this one under a new banner); an invalid-handle value is left as it is.
 void closeLogFiles();
+
+// The collector's teardown, after its report: the files are closed unless blocks are still live (their
+// releases after the teardown are reported to them), and the module-name caches are freed.
+void endLeakLogAtTeardown(bool listEmpty);
+
+// A release after the collector's teardown has been reported: the one that emptied the list is the last
+// record of the module, so the files are closed and the module-name caches that its records rebuilt are
+// freed; nothing of the module would free them after this.
+void endLeakLogAfterRelease(bool listEmpty);

@@ -1,18 +1,23 @@
+// The live list's links, its lock's use, and the in-use dump's walk over it.
 #include "memtrack/live_list.h"
+
+#include "memtrack/debug_text.h"
+#include "memtrack/leak_log.h"
+#include "memtrack/symbols.h"
+
+#include <cstdint>
+#include <cstdlib>
 
 OVMemHdr* volatile liveHead = nullptr;
 OVMemHdr* volatile liveTail = nullptr;
-CRITICAL_SECTION collectorLock;
-std::atomic<bool> collectorLockReady{false};
+RecreatableLock collectorLock;
 std::atomic<bool> collectorTornDown{true};
 std::atomic<bool> teardownBannerPending{false};
 
 namespace {
 
-// Held by the one thread that initialises collectorLock; the others wait for it. A critical section
-// cannot guard its own initialisation, and the lock can be deleted and set up again (a second collector),
-// which a one-time initialisation cannot express.
-volatile LONG collectorLockGate = 0;
+// Room for the in-use dump's summary line with two 20-digit counts.
+constexpr size_t summaryCapacity = 176;
 
 void link(OVMemHdr* header) {
     if (liveHead == nullptr) {
@@ -51,41 +56,17 @@ bool enterListLock() {
     if (collectorTornDown.load()) {
         return false;
     }
-    ensureCollectorLock();
-    EnterCriticalSection(&collectorLock);
+    collectorLock.enter();
     return true;
 }
 
 } // namespace
 
-void ensureCollectorLock() {
-    if (collectorLockReady.load()) {
-        return;
-    }
-    while (InterlockedCompareExchange(&collectorLockGate, 1, 0) != 0) {
-        // Another thread is initialising the lock; it takes a few instructions.
-    }
-    if (!collectorLockReady.load()) {
-        InitializeCriticalSection(&collectorLock);
-        collectorLockReady.store(true);
-    }
-    InterlockedExchange(&collectorLockGate, 0);
-}
-
-bool deleteCollectorLock() {
-    if (!collectorLockReady.load()) {
-        return false;
-    }
-    DeleteCriticalSection(&collectorLock);
-    collectorLockReady.store(false);
-    return true;
-}
-
 void appendLiveBlock(OVMemHdr* header) {
     bool locked = enterListLock();
     link(header);
     if (locked) {
-        LeaveCriticalSection(&collectorLock);
+        collectorLock.leave();
     }
 }
 
@@ -93,7 +74,40 @@ bool unlinkLiveBlock(OVMemHdr* header) {
     bool locked = enterListLock();
     unlink(header);
     if (locked) {
-        LeaveCriticalSection(&collectorLock);
+        collectorLock.leave();
     }
     return locked;
+}
+
+void dumpInUse() {
+    breakIntoDebugger();
+    // Without a collector the dump sets the list's lock up for itself, and deletes it again when done:
+    // after the teardown nothing else would, and the module would be unloaded with it initialised.
+    bool withoutCollector = collectorTornDown.load();
+    {
+        LockHolder list(collectorLock);
+        // The records of one dump stay together, and the module path taken once stays valid for all.
+        RecordWriterLockHolder writers;
+        const char* modulePath = liveHead != nullptr ? moduleNameForAddress(liveHead->caller) : nullptr;
+        unsigned long long count = 0;
+        unsigned long long total = 0;
+        for (const OVMemHdr* header = liveHead; header != nullptr; header = header->next) {
+            ++count;
+            total += header->size;
+            char* line = formatBlockRecord(modulePath, header, MemoryInUseRecord);
+            if (line != nullptr) {
+                writeDebugString(line);
+                free(line);
+            }
+        }
+        char summary[summaryCapacity] = {};
+        if (formatBounded(summary, sizeof summary, "%llu allocations active, consuming %llu bytes\r\n", count,
+                          total)) {
+            writeDebugString(summary);
+        }
+    }
+    if (withoutCollector) {
+        collectorLock.remove();
+        recordWriterLock.retire();
+    }
 }

@@ -1,6 +1,6 @@
-// The list of live tracked blocks and the state that says how it is guarded. The list runs through the
-// prev and next fields of the block headers, in allocation order: new blocks join at the tail, any block
-// can leave.
+// The list of live tracked blocks, the state that says how it is guarded, and the in-use dump that lists
+// it. The list runs through the prev and next fields of the block headers, in allocation order: new blocks
+// join at the tail, any block can leave.
 //
 // While a collector is alive, collectorLock guards liveHead, liveTail and the links of every live header,
 // and is held for appending, unlinking and the in-use dump's walk only, never while memory is obtained or
@@ -9,7 +9,7 @@
 #pragma once
 
 #include "memtrack/mem_header.h"
-#include "platform/platform.h"
+#include "memtrack/recreatable_lock.h"
 
 #include <atomic>
 
@@ -17,9 +17,8 @@
 extern OVMemHdr* volatile liveHead;
 extern OVMemHdr* volatile liveTail;
 
-extern CRITICAL_SECTION collectorLock;
-// collectorLock is initialised and not yet deleted.
-extern std::atomic<bool> collectorLockReady;
+// Set up by the collector with tracking on and deleted at its teardown.
+extern RecreatableLock collectorLock;
 // No collector is alive: true at load, cleared by every collector construction, set again by the teardown
 // of a collector that had set up the lock. While set, the list takes no lock and every release is
 // reported as a release after teardown.
@@ -27,14 +26,17 @@ extern std::atomic<bool> collectorTornDown;
 // The opening banner of the releases after teardown is still to be written.
 extern std::atomic<bool> teardownBannerPending;
 
-// Initialises collectorLock unless it is ready. Threads that need it first at the same time initialise it
-// once.
-void ensureCollectorLock();
-// Deletes collectorLock when it is ready and clears collectorLockReady. True when it was ready.
-bool deleteCollectorLock();
-
 // Appends the header at the tail; under collectorLock unless the collector has been torn down.
 void appendLiveBlock(OVMemHdr* header);
 // Unlinks the header, leaving its own links as they are; under collectorLock unless the collector has been
 // torn down. True when the lock was taken, false for a release after teardown.
 bool unlinkLiveBlock(OVMemHdr* header);
+
+// The in-use dump: lists every live block on the debugger output, one "MemoryInUse" record each, and a
+// summary line with their count and total size, so that a developer sees what was live when an allocation
+// failed for the first time, when an allocation reached breakOnAllocId, or when pages could not be
+// released. It stops in the debugger first when one is attached. Nothing goes to the log files.
+//
+// It takes collectorLock (setting it up if needed) and then the record writer lock for its whole walk:
+// never call it while holding either. Without a collector (after its teardown) it deletes both when done.
+void dumpInUse();

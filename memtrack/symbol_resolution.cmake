@@ -6,7 +6,7 @@ set(VRACOINS_SYMBOL_STORE_SHARE "\\\\symbols.invalid\\symbols"
     CACHE STRING "UNC path of the symbol store share that the tracker appends to the symbol search path")
 # As a C string literal: every backslash doubled.
 string(REPLACE "\\" "\\\\" VRACOINS_SYMBOL_STORE_SHARE_LITERAL "${VRACOINS_SYMBOL_STORE_SHARE}")
-set_property(SOURCE ${CMAKE_CURRENT_LIST_DIR}/symbol_resolver.cpp APPEND PROPERTY COMPILE_DEFINITIONS
+set_property(SOURCE ${CMAKE_CURRENT_LIST_DIR}/symbols.cpp APPEND PROPERTY COMPILE_DEFINITIONS
              "VRACOINS_SYMBOL_STORE_SHARE=\"${VRACOINS_SYMBOL_STORE_SHARE_LITERAL}\"")
 
 # The resolver's tests look up call sites in their own source, which needs debug information.

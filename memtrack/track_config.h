@@ -1,5 +1,7 @@
 // The tracker's configuration: module-wide state read once from the machine's registry switches under
-// HKEY_LOCAL_MACHINE "SOFTWARE\Orvale\DIZadaridi", and the allocation id at which the in-use dump runs.
+// HKEY_LOCAL_MACHINE "SOFTWARE\Orvale\DIZadaridi" (the mode, the fail size and the log files' directory,
+// from the switch "TrackMemoryLogLocation"), the allocation id at which the in-use dump runs, and the
+// switch that adds the symbol server to the resolver's search path.
 #pragma once
 
 #include "platform/platform.h"
@@ -24,7 +26,9 @@ extern TrackMode trackMode;
 extern HANDLE trackHeap;
 // 0: no limit. Otherwise every tracked request of this many bytes or more fails.
 extern uint64_t failSize;
-// The log files' directory, ending in a backslash, narrow text; empty when none is configured.
+// The log files' directory, ending in a backslash, narrow text; empty when none is configured. Read with
+// the mode: the location with one backslash appended, created when its parent exists, the temporary
+// directory when its parent is missing, empty when the value is missing or cannot serve as a directory.
 extern char logDir[logDirCapacity];
 // The in-use dump runs after the allocation with this id. Nothing in the module changes it: a developer
 // sets it in the running process's memory (ids start at 1, so 0 never matches).
@@ -37,6 +41,9 @@ bool isTrackingOn();
 // collector and the pass-through pair keep to the configuration that the choice was made under (a key
 // created later would otherwise hand the pass-through pair a heap its blocks did not come from).
 void fixTrackingConfiguration();
+
+// True when the machine-wide switch "AppendTRVSymbolServerPath" holds a non-zero value.
+bool readAppendSymbolServerPath();
 
 // The guarded modes, whose blocks carry guard zones that are checked at release.
 inline bool isGuardedMode(int32_t mode) {

@@ -1,17 +1,108 @@
-// Heap blocks. Layout, from low to high addresses: a lead-in of 1 to 31 bytes, the 504-byte header
-// (whose last 384 bytes are the head guard), the user block on a multiple of 16, and in the guarded
-// modes the tail guard (384 bytes plus the alignment slack) reaching exactly to the end of the allocation.
+// The block allocators, the counters they advance, and the release of a block's memory by its source:
+// memory obtained and given back side by side.
 #include "memtrack/tracked_block.h"
 
-#include "memtrack/block_counters.h"
-#include "memtrack/block_layout.h"
-#include "memtrack/block_release.h"
-#include "memtrack/debugger_trap.h"
-#include "memtrack/in_use_dump.h"
+#include "memtrack/debug_text.h"
+#include "memtrack/live_list.h"
 #include "memtrack/track_config.h"
 
 #include <cstdlib>
 #include <cstring>
+
+volatile ULONG allocCounter = 0;
+std::atomic<uint64_t> pageSize{1};
+volatile LONG heapFailureSeen = 0;
+volatile LONG pageFailureSeen = 0;
+
+namespace {
+
+constexpr size_t noticeCapacity = 200;
+
+// Advances allocCounter and returns the new block's id.
+uint32_t nextAllocId() {
+    // ULONG and LONG are the unsigned and signed forms of one type, so the counter may be advanced
+    // through the signed interlocked operation.
+    return static_cast<uint32_t>(InterlockedIncrement(reinterpret_cast<volatile LONG*>(&allocCounter)));
+}
+
+// True for exactly one caller: the first to raise `flag`.
+bool raiseOnceFlag(volatile LONG* flag) {
+    return InterlockedExchange(flag, 1) == 0;
+}
+
+// The page size, asking the system on first use.
+uint64_t currentPageSize() {
+    uint64_t size = pageSize.load(std::memory_order_relaxed);
+    if (size == 1) {
+        SYSTEM_INFO info;
+        GetSystemInfo(&info);
+        size = info.dwPageSize;
+        pageSize.store(size, std::memory_order_relaxed);
+    }
+    return size;
+}
+
+// Size arithmetic shared by the block allocators. Every sum is checked: a request so large that its
+// block's size does not fit in 64 bits must fail like any other request that memory cannot satisfy.
+
+// size + overhead, raised to the next multiple of 16 (a multiple stays as it is), plus 16: the room for
+// aligning the user block wherever the underlying allocation begins. False when it does not fit.
+bool paddedBlockTotal(uint64_t size, uint64_t overhead, uint64_t* total) {
+    const uint64_t largest = UINT64_MAX;
+    if (size > largest - overhead) {
+        return false;
+    }
+    uint64_t raw = size + overhead;
+    if (raw > largest - (userBlockAlignment - 1) - userBlockAlignment) {
+        return false;
+    }
+    *total = (raw + userBlockAlignment - 1) / userBlockAlignment * userBlockAlignment + userBlockAlignment;
+    return true;
+}
+
+// Places a user block of `size` bytes followed by at least `tailGuardLeast` bytes so that the tail ends
+// exactly at `end`, moved down to the user-block alignment. Returns the user block; *slack receives how
+// far it was moved (0 to 15), which lengthens the tail.
+uintptr_t placeUserBlock(uintptr_t end, uint64_t size, uint64_t tailGuardLeast, uint64_t* slack) {
+    uintptr_t provisional = end - size - tailGuardLeast;
+    *slack = provisional % userBlockAlignment;
+    return provisional - *slack;
+}
+
+// Lays the tail guard from the end of the user block to the end of the block and fills both guards.
+void layGuards(OVMemHdr* newHeader, uintptr_t userBlock, uint64_t size, uint64_t slack) {
+    newHeader->tailGuardSize = slack + guardZoneSize;
+    newHeader->tailGuard = reinterpret_cast<uint8_t*>(userBlock + size);
+    std::memset(newHeader->tailGuard, guardFill, static_cast<size_t>(newHeader->tailGuardSize));
+    std::memset(newHeader->headGuard, guardFill, sizeof newHeader->headGuard);
+}
+
+// The read-write region and the whole reservation (region and the two no-access pages) for `need`
+// bytes. False when either does not fit in 64 bits.
+bool pageRegion(uint64_t need, uint64_t page, uint64_t* region, uint64_t* reservation) {
+    uint64_t pages = need / page + 1;
+    if (pages > UINT64_MAX / page) {
+        return false;
+    }
+    *region = pages * page;
+    if (*region > UINT64_MAX - 2 * page) {
+        return false;
+    }
+    *reservation = *region + 2 * page;
+    return true;
+}
+
+// A block header whose source names no allocator: "...: block 0x<userPtr> has unknown source <n>; its
+// memory is kept\r\n".
+void reportUnknownSource(const void* userPtr, int32_t source) {
+    char notice[noticeCapacity] = {};
+    formatBounded(
+        notice, sizeof notice, "OVMemCollector: block 0x%llX has unknown source %d; its memory is kept\r\n",
+        static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(userPtr)), static_cast<int>(source));
+    writeFaultNotice(notice);
+}
+
+} // namespace
 
 void* OVMemBlock::operator new(size_t size) noexcept {
     return std::malloc(size);
@@ -39,6 +130,9 @@ void* OVMemBlock::AllocateWithCaller(uint64_t size, void* caller, HANDLE heap) {
     return userPtr;
 }
 
+// Heap blocks. Layout, from low to high addresses: a lead-in of 1 to 31 bytes, the 504-byte header
+// (whose last 384 bytes are the head guard), the user block on a multiple of 16, and in the guarded
+// modes the tail guard (384 bytes plus the alignment slack) reaching exactly to the end of the allocation.
 void* OVMemBlock::Allocate(uint64_t size, HANDLE heap) {
     if (size == 0) {
         return nullptr;
@@ -77,10 +171,7 @@ void* OVMemBlock::Allocate(uint64_t size, HANDLE heap) {
     }
     auto* newHeader = reinterpret_cast<OVMemHdr*>(headerAddress);
     if (guarded) {
-        newHeader->tailGuardSize = slack + guardZoneSize;
-        newHeader->tailGuard = reinterpret_cast<uint8_t*>(userBlock + size);
-        std::memset(newHeader->tailGuard, guardFill, static_cast<size_t>(newHeader->tailGuardSize));
-        std::memset(newHeader->headGuard, guardFill, sizeof newHeader->headGuard);
+        layGuards(newHeader, userBlock, size, slack);
     } else {
         newHeader->tailGuardSize = 0;
         newHeader->tailGuard = nullptr;
@@ -143,4 +234,87 @@ OVMemHdr* OVMemBlock::HeaderFromUserPtr(void* userPtr) {
 
 OVMemHdr* OVMemBlock::GetHeader() {
     return header;
+}
+
+// Page-guarded blocks. Layout: one no-access page, the read-write region (lead-in, header, user block,
+// tail guard reaching exactly to the region's end), one no-access page. The region is always at least
+// one byte larger than the block needs, and one whole page larger when the need is a multiple of the page
+// size, so a write before the header meets the leading page only after the lead-in.
+void* OVMemBlockVirtualAlloc::Allocate(uint64_t size, HANDLE) {
+    if (trackMode != TrackModePageGuarded) {
+        return nullptr;
+    }
+    uint64_t need = 0;
+    uint64_t page = 0;
+    uint64_t region = 0;
+    uint64_t reservation = 0;
+    bool fits = paddedBlockTotal(size, headerSize + guardZoneSize, &need);
+    if (fits) {
+        page = currentPageSize();
+        if (page == 0) {
+            return nullptr;
+        }
+        fits = pageRegion(need, page, &region, &reservation);
+    }
+
+    BYTE* base = nullptr;
+    bool readWrite = false;
+    if (fits) {
+        base = static_cast<BYTE*>(
+            VirtualAlloc(nullptr, static_cast<SIZE_T>(reservation), MEM_COMMIT, PAGE_NOACCESS));
+        DWORD formerProtection = 0;
+        readWrite = base != nullptr && VirtualProtect(base + page, static_cast<SIZE_T>(region),
+                                                      PAGE_READWRITE, &formerProtection);
+    }
+    if (!readWrite) {
+        if (raiseOnceFlag(&pageFailureSeen)) {
+            dumpInUse();
+        }
+        if (base != nullptr && !VirtualFree(base, 0, MEM_RELEASE)) {
+            breakIntoDebugger();
+        }
+        // Without its pages the block is built on the heap, unguarded; its head guard is filled all the
+        // same, because the guard check of this mode reads it.
+        void* userPtr = OVMemBlock::Allocate(size, nullptr);
+        if (userPtr != nullptr) {
+            std::memset(header->headGuard, guardFill, sizeof header->headGuard);
+        }
+        return userPtr;
+    }
+
+    uint64_t slack = 0;
+    uintptr_t regionEnd = reinterpret_cast<uintptr_t>(base) + page + region;
+    uintptr_t userBlock = placeUserBlock(regionEnd, size, guardZoneSize, &slack);
+    uintptr_t headerAddress = userBlock - headerSize;
+    if (headerAddress < reinterpret_cast<uintptr_t>(base)) {
+        breakIntoDebugger();
+        VirtualFree(base, 0, MEM_RELEASE);
+        return nullptr;
+    }
+    auto* newHeader = reinterpret_cast<OVMemHdr*>(headerAddress);
+    layGuards(newHeader, userBlock, size, slack);
+    adoptBlock(newHeader, size, BlockSourceVirtualPages, base, userBlock);
+    return newHeader->userPtr;
+}
+
+bool freeBlockMemory(const OVMemHdr* header) {
+    switch (header->source) {
+    case BlockSourceTrackHeap:
+        if (trackHeap == nullptr) {
+            return false;
+        }
+        return HeapFree(trackHeap, 0, header->allocPtr) != FALSE;
+    case BlockSourceRuntimeHeap:
+        std::free(header->allocPtr);
+        return true;
+    case BlockSourceVirtualPages:
+        if (!VirtualFree(header->allocPtr, 0, MEM_RELEASE)) {
+            dumpInUse();
+            return false;
+        }
+        return true;
+    default:
+        reportUnknownSource(header->userPtr, header->source);
+        return false;
+    }
 }

@@ -1,15 +1,29 @@
-// The block allocators. An allocator object builds one tracked block and afterwards refers to it; it never
-// owns the block, and destroying it frees only the object. One object serves one tracked operation and
-// lives on the run-time heap (its own operator new and delete), never on the module's hooks.
-//
-// The virtual operations keep this slot order; OVMemBlockVirtualAlloc replaces Allocate only.
+// Tracked blocks: the block allocators that build them, the release of their memory to where it came from,
+// and the module-wide counters and flags of the allocators (touched outside any lock).
 #pragma once
 
 #include "memtrack/mem_header.h"
 #include "platform/platform.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+
+// The id of the last block built; the next block gets the next value. Advanced atomically, so that
+// threads allocating at once receive different ids, and only for blocks actually built.
+extern volatile ULONG allocCounter;
+// The system page size; 1 until the system has been asked. Two threads may both ask and store the
+// same answer.
+extern std::atomic<uint64_t> pageSize;
+// Set by the first failure of the heap, and of the page, allocation: only the first runs the in-use dump.
+extern volatile LONG heapFailureSeen;
+extern volatile LONG pageFailureSeen;
+
+// The block allocators. An allocator object builds one tracked block and afterwards refers to it; it never
+// owns the block, and destroying it frees only the object. One object serves one tracked operation and
+// lives on the run-time heap (its own operator new and delete), never on the module's hooks.
+//
+// The virtual operations keep this slot order; OVMemBlockVirtualAlloc replaces Allocate only.
 
 class OVMemBlock {
   public:
@@ -57,3 +71,9 @@ class OVMemBlockVirtualAlloc : public OVMemBlock {
     // When pages cannot be had or protected, falls back to an unguarded block from malloc.
     void* Allocate(uint64_t size, HANDLE heap) override;
 };
+
+// Frees the block's allocPtr by its source: HeapFree on trackHeap (nothing when there is no trackHeap),
+// free, or VirtualFree of the pages. Pages that cannot be released run the in-use dump; an unknown
+// source is refused with a notice (a breakpoint trap when a debugger is attached) and frees nothing.
+// False when nothing was freed.
+bool freeBlockMemory(const OVMemHdr* header);

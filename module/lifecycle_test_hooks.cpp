@@ -3,10 +3,10 @@
 // own operators, and release blocks after the collector's teardown, as the module's own static objects do
 // when they are destroyed at unload. Never part of the shipped module. Built with debug information, so
 // that the tracker names the call sites here by function, file and line.
-#include "memtrack/block_counters.h"
 #include "memtrack/collector.h"
 #include "memtrack/mem_header.h"
 #include "memtrack/track_config.h"
+#include "memtrack/tracked_block.h"
 
 #include <cstddef>
 #include <cstdint>

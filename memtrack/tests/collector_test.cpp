@@ -1,8 +1,7 @@
 // The collector in this process: what its construction sets up, the final report of its destruction, and
 // the flags that tell the tracked pair whether a collector is alive.
 #include "memtrack/collector.h"
-#include "memtrack/module_names.h"
-#include "memtrack/symbol_resolver.h"
+#include "memtrack/symbols.h"
 #include "release_checks_support.h"
 
 #include <new>
@@ -21,7 +20,7 @@ class CollectorTest : public ReleaseChecksFixture {
     void SetUp() override {
         ReleaseChecksFixture::SetUp();
         // No collector has lived yet.
-        deleteCollectorLock();
+        collectorLock.remove();
         collectorTornDown = true;
         teardownBannerPending = false;
     }
@@ -52,7 +51,7 @@ TEST_F(CollectorTest, ConstructionWithTrackingOnSetsUpTheTracker) {
     EXPECT_EQ(collector, moduleCollector);
     EXPECT_FALSE(collectorTornDown);
     EXPECT_FALSE(teardownBannerPending);
-    EXPECT_TRUE(collectorLockReady);
+    EXPECT_TRUE(collectorLock.ready());
     EXPECT_NE(nullptr, symbolResolver) << "the symbol resolver was not set up";
     EXPECT_NE(nullptr, symbolProcess) << "the symbol handler was not initialised";
     EXPECT_NE('\0', collectorModulePath[0]) << "the module's own path was not captured";
@@ -66,7 +65,7 @@ TEST_F(CollectorTest, TeardownMarksTheTrackerTornDownAndASecondConstructionClear
     EXPECT_EQ(nullptr, moduleCollector);
     EXPECT_TRUE(collectorTornDown);
     EXPECT_TRUE(teardownBannerPending);
-    EXPECT_FALSE(collectorLockReady) << "the lock must be deleted";
+    EXPECT_FALSE(collectorLock.ready()) << "the lock must be deleted";
     EXPECT_EQ(nullptr, symbolResolver);
     EXPECT_EQ(0u, winsim::SymbolHandlerCount()) << "the symbol handler must be ended";
     EXPECT_EQ(nullptr, processPath);
@@ -74,14 +73,14 @@ TEST_F(CollectorTest, TeardownMarksTheTrackerTornDownAndASecondConstructionClear
     Construct();
     EXPECT_FALSE(collectorTornDown);
     EXPECT_FALSE(teardownBannerPending);
-    EXPECT_TRUE(collectorLockReady);
+    EXPECT_TRUE(collectorLock.ready());
 }
 
 TEST_F(CollectorTest, TrackingOffConstructsAndDestroysWithoutAWord) {
     tracker_test::UseMode(TrackModeOff);
     Construct();
     EXPECT_FALSE(collectorTornDown);
-    EXPECT_FALSE(collectorLockReady) << "no lock with tracking off";
+    EXPECT_FALSE(collectorLock.ready()) << "no lock with tracking off";
     EXPECT_EQ(nullptr, symbolResolver);
     Destroy();
     EXPECT_EQ("", winsim::DebugOutput());

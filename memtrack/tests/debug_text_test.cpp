@@ -1,14 +1,143 @@
-// The debugger writer: exact lengths, one string per call. The longest text that is sent is checked with
-// the run-time heap under control (runtime_heap/).
+// The tracker's text: the bounded copies and formatting behind its fixed-size buffers (all or nothing,
+// and a failure is reported, never raised), safeFormat with the contract of StringCchPrintfA (bounded by
+// the capacity, always terminated, and a result that tells a cut text from a whole one), and the debugger
+// writer (exact lengths, one string per call; the longest text that is sent is checked with the run-time
+// heap under control, runtime_heap/).
 #include "memtrack/debug_text.h"
 
 #include "winsim/control/all.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 namespace {
+
+TEST(BoundedFormat, WritesATextThatFitsWithItsTerminator) {
+    char buffer[8];
+    std::memset(buffer, 'x', sizeof buffer);
+    ASSERT_TRUE(formatBounded(buffer, sizeof buffer, "%s%d", "ab", 12345)) << "7 characters fit in 8 bytes";
+    EXPECT_STREQ("ab12345", buffer);
+}
+
+TEST(BoundedFormat, RefusesATextThatLeavesNoRoomForTheTerminatorAndEmptiesTheBuffer) {
+    char buffer[8];
+    std::memset(buffer, 'x', sizeof buffer);
+    EXPECT_FALSE(formatBounded(buffer, sizeof buffer, "%s", "12345678"))
+        << "8 characters accepted in 8 bytes";
+    EXPECT_EQ(0, buffer[0]) << "a refused text must leave an empty buffer, found \"" << std::string(buffer, 8)
+                            << "\"";
+}
+
+TEST(BoundedFormat, RefusesMissingArguments) {
+    char buffer[4] = "abc";
+    EXPECT_FALSE(formatBounded(nullptr, 4, "%d", 1));
+    EXPECT_FALSE(formatBounded(buffer, 0, "%d", 1));
+    EXPECT_STREQ("abc", buffer) << "a zero capacity must not touch the buffer";
+    EXPECT_FALSE(formatBounded(buffer, sizeof buffer, nullptr));
+    EXPECT_EQ(0, buffer[0]);
+}
+
+TEST(BoundedCopy, CopiesAText259LongIntoA260ByteBufferButNot260) {
+    char buffer[260];
+    std::string fits(259, 'p');
+    ASSERT_TRUE(copyTextBounded(buffer, sizeof buffer, fits.c_str()));
+    EXPECT_EQ(fits, buffer);
+    std::string tooLong(260, 'q');
+    EXPECT_FALSE(copyTextBounded(buffer, sizeof buffer, tooLong.c_str()));
+    EXPECT_EQ(0, buffer[0]) << "a refused copy must leave an empty buffer";
+}
+
+TEST(BoundedCopy, RefusesAMissingSource) {
+    char buffer[4] = "abc";
+    EXPECT_FALSE(copyTextBounded(buffer, sizeof buffer, nullptr));
+    EXPECT_EQ(0, buffer[0]);
+}
+
+TEST(BoundedByteCopy, CopiesExactlyTheCountAndLeavesTheRest) {
+    char buffer[6] = {'.', '.', '.', '.', '.', '.'};
+    ASSERT_TRUE(copyBytesBounded(buffer, sizeof buffer, "abc\0def", 5));
+    EXPECT_EQ(0, std::memcmp("abc\0d.", buffer, 6)) << "bytes after the count must stay as they were";
+}
+
+TEST(BoundedByteCopy, ZeroesTheDestinationWhenTheCountDoesNotFitOrTheSourceIsMissing) {
+    char buffer[4] = {'a', 'b', 'c', 'd'};
+    EXPECT_FALSE(copyBytesBounded(buffer, sizeof buffer, "12345", 5));
+    EXPECT_EQ(0, std::memcmp("\0\0\0\0", buffer, 4)) << "an oversized copy must zero the destination";
+    std::memset(buffer, 'z', sizeof buffer);
+    EXPECT_FALSE(copyBytesBounded(buffer, sizeof buffer, nullptr, 2));
+    EXPECT_EQ(0, std::memcmp("\0\0\0\0", buffer, 4)) << "a copy without source must zero the destination";
+    EXPECT_TRUE(copyBytesBounded(buffer, sizeof buffer, nullptr, 0)) << "a count of 0 needs no source";
+}
+
+constexpr size_t bufferSize = 512;
+
+class SafeFormat : public ::testing::Test {
+  protected:
+    void SetUp() override { std::memset(buffer, '#', sizeof(buffer)); }
+    char buffer[bufferSize + 8];
+};
+
+TEST_F(SafeFormat, ZeroCapacityIsAnInvalidArgumentAndTouchesNothing) {
+    EXPECT_EQ(E_INVALIDARG, safeFormat(buffer, 0, "%s", "text"));
+    EXPECT_EQ('#', buffer[0]) << "the destination was written";
+}
+
+TEST_F(SafeFormat, CapacityAboveTheLargestCountIsAnInvalidArgument) {
+    EXPECT_EQ(E_INVALIDARG, safeFormat(buffer, safeFormatMaxCapacity + 1, "%s", "text"));
+    EXPECT_EQ('#', buffer[0]) << "the destination was written";
+}
+
+TEST_F(SafeFormat, MissingDestinationOrFormatIsAnInvalidArgument) {
+    EXPECT_EQ(E_INVALIDARG, safeFormat(nullptr, bufferSize, "%s", "text"));
+    EXPECT_EQ(E_INVALIDARG, safeFormat(buffer, bufferSize, nullptr));
+    EXPECT_EQ('#', buffer[0]) << "the destination was written";
+}
+
+TEST_F(SafeFormat, ArgumentsAreFormattedAsPrintfDoes) {
+    EXPECT_EQ(S_OK, safeFormat(buffer, bufferSize, "%s;%s|%d|%u", "C:\\symbols", "srv*x", -7, 42u));
+    EXPECT_STREQ("C:\\symbols;srv*x|-7|42", buffer);
+}
+
+TEST_F(SafeFormat, EmptyTextIsWholeAndTerminated) {
+    EXPECT_EQ(S_OK, safeFormat(buffer, bufferSize, "%s", ""));
+    EXPECT_EQ('\0', buffer[0]);
+}
+
+TEST_F(SafeFormat, TextThatFillsTheCapacityLessOneIsWholeAndTerminatedAtTheEnd) {
+    std::string text(bufferSize - 1, 'a');
+    EXPECT_EQ(S_OK, safeFormat(buffer, bufferSize, "%s", text.c_str()));
+    EXPECT_EQ('\0', buffer[bufferSize - 1]) << "terminator at position 511";
+    EXPECT_EQ(text, std::string(buffer));
+    EXPECT_EQ('#', buffer[bufferSize]) << "written beyond the capacity";
+}
+
+TEST_F(SafeFormat, TextOneLongerIsCutToTheCapacityLessOneAndReportedAsInsufficientBuffer) {
+    std::string text(bufferSize, 'b');
+    HRESULT result = safeFormat(buffer, bufferSize, "%s", text.c_str());
+    EXPECT_EQ(static_cast<HRESULT>(0x8007007AUL), result) << std::hex << "got 0x" << result;
+    EXPECT_EQ('\0', buffer[bufferSize - 1]) << "terminator at position 511";
+    EXPECT_EQ(text.substr(0, bufferSize - 1), std::string(buffer)) << "the first 511 characters are kept";
+    EXPECT_EQ('#', buffer[bufferSize]) << "written beyond the capacity";
+}
+
+TEST_F(SafeFormat, MuchLongerTextIsCutTheSameWay) {
+    std::string first(400, 'c');
+    std::string second(400, 'd');
+    EXPECT_EQ(safeFormatInsufficientBuffer,
+              safeFormat(buffer, bufferSize, "%s;%s", first.c_str(), second.c_str()));
+    EXPECT_EQ((first + ";" + second).substr(0, bufferSize - 1), std::string(buffer));
+}
+
+TEST_F(SafeFormat, CapacityOfOneHoldsOnlyTheTerminator) {
+    EXPECT_EQ(S_OK, safeFormat(buffer, 1, "%s", ""));
+    EXPECT_EQ('\0', buffer[0]);
+    buffer[0] = '#';
+    EXPECT_EQ(safeFormatInsufficientBuffer, safeFormat(buffer, 1, "%s", "x"));
+    EXPECT_EQ('\0', buffer[0]);
+    EXPECT_EQ('#', buffer[1]);
+}
 
 class DebugText : public ::testing::Test {
   protected:

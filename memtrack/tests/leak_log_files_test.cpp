@@ -16,7 +16,6 @@ using leak_log_test::LeakLogFixture;
 using leak_log_test::libraryPath;
 using leak_log_test::readHostFile;
 using leak_log_test::readHostText;
-using leak_log_test::someCollector;
 
 const std::u16string noteKey = u"Software\\Orvale\\ZID-Azo";
 const std::string banner = "\r\n******* Leak Report *******\r\n";
@@ -58,7 +57,7 @@ class LeakLogFiles : public LeakLogFixture {
 
 TEST_F(LeakLogFiles, FormattingAloneCreatesNoFileAndNoNote) {
     // The in-use dump borrows the formatter and the module names, and writes to the debugger only.
-    moduleCollector = someCollector();
+    setCollectorRegistered(true);
     OVMemHdr* header = makeHeader(1, 10);
     char* line = formatBlockRecord(moduleNameForAddress(header->caller), header, MemoryInUseRecord);
     ASSERT_NE(nullptr, line);
@@ -71,7 +70,7 @@ TEST_F(LeakLogFiles, FormattingAloneCreatesNoFileAndNoNote) {
 }
 
 TEST_F(LeakLogFiles, FirstRecordCreatesBothFilesWithBannerNoteAndAnnouncement) {
-    moduleCollector = someCollector();
+    setCollectorRegistered(true);
     int64_t before = static_cast<int64_t>(time(nullptr));
     writeBlockRecord(makeHeader(7, 24), MemoryLeakRecord);
     int64_t after = static_cast<int64_t>(time(nullptr));
@@ -94,7 +93,7 @@ TEST_F(LeakLogFiles, FirstRecordCreatesBothFilesWithBannerNoteAndAnnouncement) {
 }
 
 TEST_F(LeakLogFiles, LaterRecordsAppendWithoutBannerNoteOrAnnouncement) {
-    moduleCollector = someCollector();
+    setCollectorRegistered(true);
     writeBlockRecord(makeHeader(1, 10), MemoryLeakRecord);
     winsim::ClearDebugOutput();
     writeBlockRecord(makeHeader(2, 20), MemoryLeakRecord);
@@ -136,7 +135,7 @@ TEST_F(LeakLogFiles, WithoutACollectorTheFilesComeWithoutNoteOrAnnouncement) {
 
 TEST_F(LeakLogFiles, ALogLocationTakesThePlaceOfTheTemporaryDirectory) {
     std::strcpy(logDir, "C:\\Logs\\");
-    moduleCollector = someCollector();
+    setCollectorRegistered(true);
     writeBlockRecord(makeHeader(7, 24), MemoryLeakRecord);
     EXPECT_TRUE(filesIn("Temp").empty()) << "files went to the temporary directory";
     std::string raw, text;
@@ -242,7 +241,7 @@ class LongLogFileNames : public LeakLogFiles {
 
 TEST_F(LongLogFileNames, NamesThatDoNotFitDropTheRecordEverywhere) {
     nameExecutableForRawNameLength(530);
-    moduleCollector = someCollector();
+    setCollectorRegistered(true);
     writeBlockRecord(makeHeader(1, 10), MemoryLeakRecord);
     EXPECT_EQ(0u, winsim::CallCount("CreateFileA")) << "names over 519 characters must not be used";
     EXPECT_EQ(nullptr, rawLogFile);
@@ -327,7 +326,7 @@ TEST_F(LeakLogFiles, NoHeaderWritesNothing) {
 }
 
 TEST_F(LeakLogFiles, AFailingNoteStillAnnouncesThePath) {
-    moduleCollector = someCollector();
+    setCollectorRegistered(true);
     winsim::FailCall("RegCreateKeyExA", ERROR_ACCESS_DENIED);
     writeBlockRecord(makeHeader(7, 24), MemoryLeakRecord);
     std::string raw, text;

@@ -7,7 +7,7 @@
 #include "memtrack/collector.h"
 #include "memtrack/leak_log.h"
 #include "memtrack/mem_header.h"
-#include "memtrack/module_names.h"
+#include "memtrack/symbols.h"
 #include "memtrack/track_config.h"
 #include "winsim/control/all.h"
 
@@ -42,12 +42,6 @@ inline HMODULE moduleOf(const void* address) {
     return module;
 }
 
-// Stands for a registered collector: the log writer only asks whether there is one.
-inline OVMemCollector* someCollector() {
-    alignas(16) static unsigned char storage[64];
-    return reinterpret_cast<OVMemCollector*>(storage);
-}
-
 inline void resetLeakLogState() {
     closeLogFiles();
     rawLogFile = nullptr; // an invalid-handle value survives closeLogFiles()
@@ -58,6 +52,7 @@ inline void resetLeakLogState() {
     std::memset(collectorModulePath, 0, sizeof collectorModulePath);
     std::memset(logDir, 0, sizeof logDir);
     moduleCollector = nullptr;
+    setCollectorRegistered(false);
     symbolResolver = nullptr;
 }
 

@@ -1,8 +1,7 @@
 // Module paths for the records: the executable's path, the 259/260-character limit, the cache of the
 // call site's module by allocation base, and the tracker's own path.
-#include "memtrack/module_names.h"
+#include "memtrack/symbols.h"
 
-#include "memtrack/record_writer_lock.h"
 #include "winsim/control/all.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // missing input.
 #include "leak_log_test_support.h"
 
-#include "memtrack/symbol_resolver.h"
+#include "memtrack/symbols.h"
 
 #include <cstdio>
 #include <cstdlib>

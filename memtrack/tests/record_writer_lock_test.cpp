@@ -4,7 +4,6 @@
 #include "leak_log_test_support.h"
 
 #include "memtrack/debug_text.h"
-#include "memtrack/record_writer_lock.h"
 
 #include <atomic>
 #include <chrono>
@@ -112,10 +111,10 @@ TEST_F(RecordWriterLock, TheOwnerWritesRecordsWhileHoldingIt) {
 TEST_F(RecordWriterLock, RetiredLockIsDeletedAndSetUpAgainByTheNextWriter) {
     { RecordWriterLockHolder lock; }
     size_t initialised = winsim::InitialisedCriticalSectionCount();
-    retireRecordWriterLock();
+    recordWriterLock.retire();
     EXPECT_EQ(initialised - 1, winsim::InitialisedCriticalSectionCount())
         << "the retired lock was not deleted";
-    retireRecordWriterLock(); // a second retirement finds nothing to delete
+    recordWriterLock.retire(); // a second retirement finds nothing to delete
     EXPECT_EQ(initialised - 1, winsim::InitialisedCriticalSectionCount());
     writeBlockRecord(makeHeader(3, 10), MemoryLeakRecord);
     closeLogFiles();
@@ -130,7 +129,7 @@ TEST_F(RecordWriterLock, RetiredWhileHeldIsDeletedByTheOutermostLeave) {
         RecordWriterLockHolder outer;
         {
             RecordWriterLockHolder inner;
-            retireRecordWriterLock();
+            recordWriterLock.retire();
         }
         EXPECT_EQ(initialised, winsim::InitialisedCriticalSectionCount())
             << "the lock was deleted while its owner still held it";

@@ -4,10 +4,9 @@
 #pragma once
 
 #include "leak_log_test_support.h"
-#include "memtrack/allocator_functions.h"
-#include "memtrack/guard_check.h"
 #include "memtrack/live_list.h"
 #include "memtrack/tracked_block.h"
+#include "memtrack/tracked_pair.h"
 #include "tracker_test_support.h"
 
 #include <string>

@@ -1,7 +1,7 @@
 // CDbgHelp over the debug-help library: initialisation and its failures, the handler's end, lookups of
 // call sites of this test (function, file and line), the 259/260-character limits of the outputs, and the
 // symbol server appended to the search path.
-#include "memtrack/symbol_resolver.h"
+#include "memtrack/symbols.h"
 
 #include "platform/portability.h"
 #include "winsim/control/all.h"

@@ -1,10 +1,10 @@
 // Shared set-up of the tracker's tests: a fresh simulated machine and a fresh tracker configuration.
 #pragma once
 
-#include "memtrack/block_counters.h"
-#include "memtrack/guard_check.h"
 #include "memtrack/live_list.h"
 #include "memtrack/track_config.h"
+#include "memtrack/tracked_block.h"
+#include "memtrack/tracked_pair.h"
 #include "winsim/control/all.h"
 #include "platform/platform.h"
 
@@ -31,7 +31,7 @@ inline void ResetTrackerState() {
     // A collector is alive: the list is empty and guarded by its lock, and no debugger has been asked for.
     liveHead = nullptr;
     liveTail = nullptr;
-    ensureCollectorLock();
+    collectorLock.setUp();
     collectorTornDown = false;
     teardownBannerPending = false;
     debuggerChecked = false;

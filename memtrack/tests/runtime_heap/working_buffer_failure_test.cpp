@@ -13,7 +13,6 @@ namespace {
 using leak_log_test::LeakLogFixture;
 using leak_log_test::readHostFile;
 using leak_log_test::readHostText;
-using leak_log_test::someCollector;
 
 const std::string banner = "\r\n******* Leak Report *******\r\n";
 
@@ -96,7 +95,7 @@ TEST_F(WorkingBufferFailure, ARecordWithoutItsDebuggerCopyStillReachesBothFiles)
 }
 
 TEST_F(WorkingBufferFailure, NoBufferForTheFileNamesDropsTheRecordAndTheNextTriesAgain) {
-    moduleCollector = someCollector();
+    setCollectorRegistered(true);
     runtime_heap::failRequestsOf(520);
     writeBlockRecord(makeHeader(1, 10), MemoryLeakRecord);
     EXPECT_EQ(0u, winsim::CallCount("CreateFileA"));

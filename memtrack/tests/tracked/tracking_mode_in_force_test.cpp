@@ -2,9 +2,10 @@
 // checks that the tracking mode that the run was started for (VRACOINS_EXPECTED_TRACK_MODE, seeded into
 // the simulated registry with WINSIM_SEED) is the one in force. The selection happens at the process's
 // first allocation, during static initialisation; a seed that arrived later would leave tracking off.
-#include "memtrack/hook_selection.h"
+#include "memtrack/allocation_hooks.h"
 #include "memtrack/track_config.h"
 #include "memtrack/tracked_block.h"
+#include "memtrack/tracked_pair.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,53 @@
-// The allocation hooks' first-use selection. Each direction (allocation, release) picks its function once,
-// at its first use, and keeps it for the rest of the module's life, teardown included; after that a hook
-// costs one load and one call (with tracking off, a direct one). Picking also brings the collector into
-// existence.
+// The allocation hooks, which do the work of the module's global operators, and their first-use
+// selection. Each direction (allocation, release) picks its function once, at its first use, and keeps it
+// for the rest of the module's life, teardown included; after that a hook costs one load and one call
+// (with tracking off, a direct one). Picking also brings the collector into existence.
+//
+// Two pairs of functions serve the hooks: the pass-through pair (here) with tracking off, the tracked pair
+// (tracked_pair.h) with tracking on.
 #pragma once
 
-#include "memtrack/allocator_functions.h"
+#include "memtrack/track_config.h"
+#include "platform/platform.h"
 
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
+
+// size, allocation kind (AllocKind), the code address that called the hook, location for the new block's
+// id. Returns the user pointer or null.
+typedef void* (*AllocateFunction)(uint64_t size, int32_t kind, void* caller, uint32_t* outId);
+// Location of the pointer to release, allocation kind. The result is read by no caller.
+typedef bool (*ReleaseFunction)(void** location, int32_t kind);
+
+// The pass-through pair, which serves every request while tracking is off. Inline, so that the hooks can
+// call it without a call level of their own when it is the pair in force: it is the path of every
+// allocation and release of the module in the field.
+
+// Straight to trackHeap (HEAP_ZERO_MEMORY) or malloc: no header, no report. A size of 0 yields null.
+inline void* plainAllocate(uint64_t size, int32_t, void*, uint32_t*) {
+    if (size == 0) {
+        return nullptr;
+    }
+    if (trackHeap != nullptr) {
+        return HeapAlloc(trackHeap, HEAP_ZERO_MEMORY, static_cast<SIZE_T>(size));
+    }
+    return std::malloc(static_cast<size_t>(size));
+}
+
+// HeapFree on trackHeap, or free (clearing the location). Always true.
+inline bool plainRelease(void** location, int32_t) {
+    if (trackHeap != nullptr) {
+        HeapFree(trackHeap, 0, *location);
+        return true;
+    }
+    void* pointer = *location;
+    *location = nullptr;
+    if (pointer != nullptr) {
+        std::free(pointer);
+    }
+    return true;
+}
 
 // The cached functions; none until the first allocation and the first release respectively.
 extern std::atomic<AllocateFunction> allocFn;

@@ -3,8 +3,9 @@
 // (a module's first use happens once per load), checking with Require, which ends the child with a
 // message and a non-zero code.
 #include "memtrack/collector.h"
-#include "memtrack/hook_selection.h"
+#include "memtrack/allocation_hooks.h"
 #include "memtrack/tracked_block.h"
+#include "memtrack/tracked_pair.h"
 #include "tracker_test_support.h"
 
 #include <unistd.h>

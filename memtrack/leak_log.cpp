@@ -1,0 +1,296 @@
+// The leak log's files (creation, announcement, closing and their end), its record formats and its
+// record writer, with the lock that keeps them together.
+#include "memtrack/leak_log.h"
+
+#include "memtrack/debug_text.h"
+#include "memtrack/symbols.h"
+#include "memtrack/track_config.h"
+
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+static_assert(sizeof(OVMemHdr) == 504, "a raw record is one block header, byte for byte");
+
+RecreatableLock recordWriterLock;
+HANDLE rawLogFile = nullptr;
+HANDLE textLogFile = nullptr;
+
+namespace {
+
+// Handed over by the collector: whether one is registered.
+std::atomic<bool> collectorRegistered{false};
+
+constexpr char leakReportBanner[] = "\r\n******* Leak Report *******\r\n";
+static_assert(sizeof leakReportBanner - 1 == 31, "the text log file begins with a 31-byte banner");
+
+// 519 characters and the terminator. A deeper directory with long executable and module names does not
+// fit, and the record that needed the files is dropped.
+constexpr size_t logFileNameCapacity = 520;
+constexpr DWORD tempPathCapacity = 259;
+constexpr size_t scratchCapacity = MAX_PATH;
+constexpr DWORD symbolTextCapacity = MAX_PATH;
+
+bool isHandleSet(HANDLE handle) {
+    return handle != nullptr;
+}
+
+// The part of a path after its last backslash, or none when it holds no backslash.
+const char* fileNamePart(const char* path) {
+    const char* separator = strrchr(path, '\\');
+    return separator == nullptr ? nullptr : separator + 1;
+}
+
+// The module that a record names; a path without a backslash is printed whole.
+const char* moduleNamePart(const char* modulePath) {
+    const char* name = fileNamePart(modulePath);
+    return name == nullptr ? modulePath : name;
+}
+
+// Addresses are printed by their low 32 bits.
+unsigned int low32(const void* address) {
+    return static_cast<unsigned int>(reinterpret_cast<uintptr_t>(address));
+}
+
+int asSigned32(uint64_t value) {
+    return static_cast<int>(static_cast<int32_t>(static_cast<uint32_t>(value)));
+}
+
+// The temporary directory, ending in a backslash, in a new buffer; none when it cannot be had whole.
+char* temporaryDirectoryCopy() {
+    char* directory = static_cast<char*>(calloc(scratchCapacity, 1));
+    if (directory == nullptr) {
+        return nullptr;
+    }
+    // A result of the capacity or more is the size that a longer path would need; the buffer then holds
+    // nothing usable.
+    DWORD length = GetTempPathA(tempPathCapacity, directory);
+    if (length == 0 || length >= tempPathCapacity) {
+        free(directory);
+        return nullptr;
+    }
+    return directory;
+}
+
+char* processIdText() {
+    char* text = static_cast<char*>(calloc(scratchCapacity, 1));
+    if (text != nullptr &&
+        !formatBounded(text, scratchCapacity, "%d", static_cast<int>(GetCurrentProcessId()))) {
+        free(text);
+        text = nullptr;
+    }
+    return text;
+}
+
+// "<directory><executable>_<module>_<process id>_<time>.mlk<suffix>" in a new buffer, or none when it
+// does not fit.
+char* buildLogFileName(const char* directory, const char* executableName, const char* moduleName,
+                       const char* processId, int32_t time, const char* suffix) {
+    char* name = static_cast<char*>(calloc(logFileNameCapacity, 1));
+    if (name != nullptr &&
+        !formatBounded(name, logFileNameCapacity, "%s%s%s%s%s%s%s%d%s%s", directory, executableName, "_",
+                       moduleName, "_", processId, "_", time, ".mlk", suffix)) {
+        free(name);
+        name = nullptr;
+    }
+    return name;
+}
+
+// The names carry the time in whole seconds, so a pair started in the same second as a closed one (a
+// release after teardown that empties the list, then its access-violation record) has the same names.
+// Opening for append keeps the records already there; whole records only are ever written, so the raw
+// record file stays a sequence of headers.
+HANDLE createLogFile(const char* name) {
+    return CreateFileA(name, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+}
+
+// Notes the text log file's path for the current user (HKCU "Software\Orvale\ZID-Azo", "LeakedModule")
+// and announces it on the debugger output. Registry failures are ignored.
+void noteLeakLogPath(const char* textLogPath) {
+    RecordWriterLockHolder lock; // the three pieces of the announcement stay together
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Orvale\\ZID-Azo", 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS) {
+        if (textLogPath != nullptr) {
+            // The path's bytes without a terminator, for a developer to read, not for the module.
+            RegSetValueExA(key, "LeakedModule", 0, REG_BINARY, reinterpret_cast<const BYTE*>(textLogPath),
+                           static_cast<DWORD>(strlen(textLogPath)));
+        }
+        RegCloseKey(key);
+    }
+    writeDebugString("Logging memory leak information to:\r\n");
+    if (textLogPath != nullptr) {
+        writeDebugString(textLogPath);
+    }
+    writeDebugString("\r\n");
+}
+
+bool createLogFiles(const char* directory, const char* executablePath, const char* modulePath,
+                    const char* processId) {
+    const char* executableName = fileNamePart(executablePath);
+    const char* moduleName = fileNamePart(modulePath);
+    if (executableName == nullptr || moduleName == nullptr) {
+        return false;
+    }
+    // The names carry the time's low 32 bits, printed as a signed number.
+    int32_t now = static_cast<int32_t>(static_cast<uint32_t>(static_cast<int64_t>(time(nullptr))));
+    char* rawName = buildLogFileName(directory, executableName, moduleName, processId, now, "");
+    char* textName = buildLogFileName(directory, executableName, moduleName, processId, now, ".log");
+    bool result = false;
+    if (rawName != nullptr && textName != nullptr) {
+        rawLogFile = createLogFile(rawName);
+        textLogFile = createLogFile(textName);
+        if (isLogFileOpen(textLogFile)) {
+            // Also when the file was there already: each opening starts a section of the report.
+            DWORD written = 0;
+            WriteFile(textLogFile, leakReportBanner, sizeof leakReportBanner - 1, &written, nullptr);
+        }
+        if (collectorRegistered.load()) {
+            noteLeakLogPath(textName);
+        }
+        result = isHandleSet(rawLogFile) && isHandleSet(textLogFile);
+    }
+    free(rawName);
+    free(textName);
+    return result;
+}
+
+// Frees the module-name caches, which the next record rebuilds, and closes the files when asked.
+void endRecords(bool closeFiles) {
+    RecordWriterLockHolder lock;
+    if (closeFiles) {
+        closeLogFiles();
+    }
+    releaseCachedModulePaths();
+}
+
+} // namespace
+
+void setCollectorRegistered(bool registered) {
+    collectorRegistered.store(registered);
+}
+
+bool openLogFiles(const char* modulePath) {
+    RecordWriterLockHolder lock;
+    // A failed creation leaves the invalid-handle value, which counts as set: it is not tried again.
+    if (isHandleSet(rawLogFile) && isHandleSet(textLogFile)) {
+        return true;
+    }
+    if (modulePath == nullptr) {
+        return false;
+    }
+    const char* executablePath = captureProcessPath();
+    char* temporaryDirectory = temporaryDirectoryCopy();
+    char* processId = processIdText();
+    const char* directory = logDir[0] != 0 ? logDir : temporaryDirectory;
+    bool result = false;
+    if (executablePath != nullptr && directory != nullptr && processId != nullptr) {
+        result = createLogFiles(directory, executablePath, modulePath, processId);
+    }
+    free(temporaryDirectory);
+    free(processId);
+    return result;
+}
+
+void closeLogFiles() {
+    RecordWriterLockHolder lock;
+    if (isLogFileOpen(rawLogFile)) {
+        CloseHandle(rawLogFile);
+        rawLogFile = nullptr;
+    }
+    if (isLogFileOpen(textLogFile)) {
+        CloseHandle(textLogFile);
+        textLogFile = nullptr;
+    }
+}
+
+void endLeakLogAtTeardown(bool listEmpty) {
+    endRecords(listEmpty);
+}
+
+void endLeakLogAfterRelease(bool listEmpty) {
+    if (listEmpty) {
+        endRecords(true);
+    }
+}
+
+char* formatBlockRecord(const char* modulePath, const OVMemHdr* header, RecordType recordType) {
+    char* line = static_cast<char*>(calloc(recordTextCapacity, 1));
+    if (line == nullptr || modulePath == nullptr || header == nullptr) {
+        return line;
+    }
+    char function[symbolTextCapacity] = "";
+    char file[symbolTextCapacity] = "";
+    DWORD lineNumber = 0;
+    RecordWriterLockHolder lock; // the resolver has one lookup buffer for the whole module
+    if (symbolResolver != nullptr) {
+        // Whatever the lookup found is printed, even when it found only part.
+        symbolResolver->lookup(reinterpret_cast<DWORD64>(header->caller), function, symbolTextCapacity, file,
+                               symbolTextCapacity, &lineNumber);
+    }
+    const char* module = moduleNamePart(modulePath);
+    int id = asSigned32(header->id);
+    int size = asSigned32(header->size);
+    bool printed;
+    switch (recordType) {
+    case MemoryAccessViolationRecord:
+        printed = formatBounded(
+            line, recordTextCapacity,
+            "MemoryAccessViolation allocPtr=\"0x%X\" memHdrPtr=\"0x%X\" module=\"%s\" id=\"%d\" "
+            "size=\"%d\" function=\"%s\" file=\"%s\" line=\"%d\" overrun=\"%d\" "
+            "underrun=\"%d\"\r\n",
+            low32(header->allocPtr), low32(header), module, id, size, function, file,
+            static_cast<int>(lineNumber), header->overrun, header->underrun);
+        break;
+    case MemoryInUseRecord:
+        printed = formatBounded(line, recordTextCapacity,
+                                "MemoryInUse allocPtr=\"0x%X\" memHdrPtr=\"0x%X\" module=\"%s\" id=\"%d\" "
+                                "size=\"%d\" function=\"%s\" file=\"%s\" line=\"%d\" overrun=\"%d\" "
+                                "underrun=\"%d\"\r\n",
+                                low32(header->allocPtr), low32(header), module, id, size, function, file,
+                                static_cast<int>(lineNumber), header->overrun, header->underrun);
+        break;
+    default:
+        printed =
+            formatBounded(line, recordTextCapacity,
+                          "MemoryLeak module=\"%s\" id=\"%d\" size=\"%d\" release=\"%d\" function=\"%s\" "
+                          "file=\"%s\" line=\"%d\" overrun=\"%d\" underrun=\"%d\"\r\n",
+                          module, id, size, header->release, function, file, static_cast<int>(lineNumber),
+                          header->overrun, header->underrun);
+        break;
+    }
+    if (!printed) {
+        free(line);
+        return nullptr;
+    }
+    return line;
+}
+
+void writeBlockRecord(const OVMemHdr* header, RecordType recordType) {
+    if (header == nullptr) {
+        return;
+    }
+    // One record at a time: its three parts stay together and the module path stays valid throughout.
+    RecordWriterLockHolder lock;
+    const char* modulePath = moduleNameForAddress(header->caller);
+    if (!openLogFiles(modulePath)) {
+        return;
+    }
+    DWORD written = 0;
+    if (isLogFileOpen(rawLogFile)) {
+        WriteFile(rawLogFile, header, sizeof(OVMemHdr), &written, nullptr);
+    }
+    char* line = formatBlockRecord(modulePath, header, recordType);
+    if (line == nullptr) {
+        return;
+    }
+    DWORD length = static_cast<DWORD>(strlen(line));
+    if (isLogFileOpen(textLogFile)) {
+        WriteFile(textLogFile, line, length, &written, nullptr);
+    }
+    writeDebugText(line, length);
+    free(line);
+}
