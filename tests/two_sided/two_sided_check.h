@@ -6,6 +6,8 @@
 // world type must answer IsWine().
 #pragma once
 
+#include "tests/two_sided/utf16_text.h"
+
 #include "platform/platform.h"
 #include "platform/portability.h"
 
@@ -99,36 +101,3 @@ inline void ReportCheckFailure(const char* file, int line, const char* format, .
             SKIP_CHECK(reason_);                                                                             \
         }                                                                                                    \
     } while (0)
-
-// ASCII rendering of UTF-16 text for messages (other characters as '?').
-inline std::string Narrow(const WCHAR* text) {
-    if (text == nullptr) {
-        return "(null)";
-    }
-    std::string out;
-    for (; *text != 0; ++text) {
-        out.push_back(*text < 0x80 ? static_cast<char>(*text) : '?');
-    }
-    return out;
-}
-
-inline std::string Narrow(const std::basic_string<WCHAR>& text) {
-    return Narrow(text.c_str());
-}
-
-inline bool SameText(const WCHAR* left, const WCHAR* right) {
-    if (left == nullptr || right == nullptr) {
-        return left == right;
-    }
-    for (; *left != 0 && *left == *right; ++left, ++right) {
-    }
-    return *left == *right;
-}
-
-inline size_t TextLength(const WCHAR* text) {
-    size_t length = 0;
-    while (text[length] != 0) {
-        ++length;
-    }
-    return length;
-}

@@ -14,14 +14,6 @@ namespace {
 // The system's keys that the checks seed and the module writes, removed between checks.
 const WCHAR* const kSystemKey = L"Software\\Orvale";
 
-StoredValue Stored(const winetest::RegistryValue& value) {
-    StoredValue stored;
-    stored.status = value.status;
-    stored.type = value.type;
-    stored.data = value.data;
-    return stored;
-}
-
 std::string ProgramDirectory() {
     char path[MAX_PATH] = {};
     const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
@@ -53,7 +45,7 @@ class WindowsDevice : public WorldDevice {
         return device_.ExposeInterface(interfaceClass) ? nullptr : device_.Failure().c_str();
     }
     StoredValue ReadInterfaceValue(const GUID& interfaceClass, const WCHAR* name) override {
-        return Stored(device_.ReadInterfaceValue(interfaceClass, name));
+        return device_.ReadInterfaceValue(interfaceClass, name);
     }
 
   private:
@@ -94,7 +86,7 @@ void WindowsWorld::Clear() {
 }
 
 StoredValue WindowsWorld::ReadValue(HKEY root, const WCHAR* path, const WCHAR* name) {
-    return Stored(winetest::ReadValue(root, path, name));
+    return winetest::ReadValue(root, path, name);
 }
 
 LONG WindowsWorld::WriteValue(HKEY root, const WCHAR* path, const WCHAR* name, DWORD type, const void* data,
