@@ -6,7 +6,7 @@
 #pragma once
 
 #include "tests/two_sided/stored_value.h"
-#include "tests/two_sided/two_sided_check.h"
+#include "tests/two_sided/two_sided_test.h"
 
 #include <memory>
 #include <string>
@@ -120,8 +120,6 @@ class BehaviourWorld {
     // A file's whole contents; empty when it cannot be read.
     virtual std::string ReadWholeFile(const std::string& windowsPath) = 0;
 };
-
-#define BEHAVIOUR_CHECK(name) TWO_SIDED_CHECK(BehaviourWorld, name)
 
 // All of a world's debugger output joined, for messages and searches.
 inline std::string JoinedDebugOutput(BehaviourWorld& world) {

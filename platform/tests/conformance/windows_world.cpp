@@ -1,6 +1,6 @@
 // The conformance checks' world on Windows (or Wine): what the checks need is prepared through the real
 // services with the Windows test fixtures of tests/wine/support where an unprivileged test can do so, and
-// refused with a reason where it cannot.
+// refused with a reason where it cannot. Each test runs in a world of its own (the fixture at the end).
 #include "windows_world.h"
 
 #include "tests/wine/support/running_on_wine.h"
@@ -76,4 +76,12 @@ const char* WindowsConformanceWorld::AddLocalPrinter(const WCHAR* name, const WC
     }
     printers_.push_back(std::move(printer));
     return nullptr;
+}
+
+std::unique_ptr<ConformanceWorld> NewConformanceWorld() {
+    return std::make_unique<WindowsConformanceWorld>();
+}
+
+void ConformanceCheck::TearDown() {
+    world.Clear();
 }
