@@ -33,7 +33,7 @@ std::u16string PrinterDataText(const winsim::Bytes& data) {
     }
     winsim::Bytes buffer(data);
     buffer.resize(printerDataBytes, 0);
-    std::u16string text = fuzz::TextOfData(buffer);
+    std::u16string text = Utf16Text(buffer);
     return text.empty() || text[0] == u' ' ? u"" : text;
 }
 
@@ -167,7 +167,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The stored name opens the queue when it names it in any letter case.
     std::u16string storedText;
     if (storedName.present && fuzz::IsStringType(storedName.type) && !storedName.data.empty()) {
-        storedText = fuzz::TextOfData(storedName.data);
+        storedText = Utf16Text(storedName.data);
     }
     bool opensQueue = !storedText.empty() && fuzz::SameName(storedText, queue);
     bool renameExpected = descriptionRead && opensQueue && fuzz::SameName(valueName, port) &&

@@ -58,7 +58,7 @@ void CheckDwordRead(bool read, DWORD readValue, const CRegistryKey& key, const V
 void CheckStringRead(bool read, const WideString& text, const Value& value, bool exact) {
     if (read) {
         Expect(fuzz::IsStringType(value.type), "ReadString accepted type " + std::to_string(value.type));
-        Expect(Text(text) == fuzz::TextOfData(value.data), "ReadString did not deliver the stored text");
+        Expect(Text(text) == Utf16Text(value.data), "ReadString did not deliver the stored text");
     } else {
         Expect(Text(text) == u"unchanged", "a failed ReadString changed its result");
     }

@@ -6,6 +6,7 @@
 #include "fuzz_expect.h"
 #include "fuzz_input.h"
 #include "platform/platform.h"
+#include "tests/two_sided/utf16_text.h"
 #include "winsim/control/all.h"
 
 #include <initializer_list>
@@ -61,20 +62,6 @@ inline void ExpectNothingLeftOpen(const char* after) {
     Expect(winsim::OpenPrinterCount() == 0, "printer handles left open" + context);
     Expect(winsim::GlobalBlockCount() == 0, "GlobalAlloc blocks left" + context);
     Expect(winsim::HeapBlockCount() == 0, "process heap blocks left" + context);
-}
-
-// The text a string value stands for: its UTF-16 units up to the first NUL or the end of the data (an odd
-// last byte holds no whole unit).
-inline std::u16string TextOfData(const winsim::Bytes& data) {
-    std::u16string text;
-    for (size_t i = 0; i + 1 < data.size(); i += 2) {
-        char16_t unit = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
-        if (unit == 0) {
-            break;
-        }
-        text.push_back(unit);
-    }
-    return text;
 }
 
 // Names as the registry and the spooler compare them (the simulation folds ASCII letters only).

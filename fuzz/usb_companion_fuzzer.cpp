@@ -73,7 +73,7 @@ std::u16string ExpectedPortNameKey(bool portApplies, const fuzz::SeededValue& se
     if (!instance.present || !fuzz::IsStringType(instance.type) || instance.data.empty()) {
         return companionKeys[companion];
     }
-    std::u16string storedId = fuzz::TextOfData(instance.data);
+    std::u16string storedId = Utf16Text(instance.data);
     // The listed devices' identifiers are read into 2048 characters, terminator included.
     if (storedId.size() >= 2048) {
         return u"";
@@ -143,7 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SetupDiDestroyDeviceInfoList(set);
     fuzz::ExpectNothingLeftOpen("the pre pass");
 
-    std::u16string portText = fuzz::TextOfData(port.data);
+    std::u16string portText = Utf16Text(port.data);
     bool portApplies = !withoutElement && port.present && fuzz::IsStringType(port.type) &&
                        !port.data.empty() && portText.find(u"USB") != std::u16string::npos;
     winsim::Bytes portBytes = winsim::StringBytes(portText);

@@ -20,7 +20,20 @@ fi
 configure_and_build() {
     local directory="$1"
     shift
+    # CMake keeps the compilers a build directory was first configured with, so a directory configured
+    # with another toolchain file than today's is configured afresh.
+    local stamp="$builds_dir/$directory/toolchain.sha256" toolchain=""
+    for argument in "$@"; do
+        case "$argument" in -DCMAKE_TOOLCHAIN_FILE=*) toolchain="${argument#*=}" ;; esac
+    done
+    if [ -n "$toolchain" ] && [ -d "$builds_dir/$directory" ] &&
+        [ "$(cat "$stamp" 2>/dev/null)" != "$(sha256sum <"$toolchain")" ]; then
+        rm -rf "${builds_dir:?}/$directory"
+    fi
     cmake -S "$root" -B "$builds_dir/$directory" -G Ninja "$@" >/dev/null
+    if [ -n "$toolchain" ]; then
+        sha256sum <"$toolchain" >"$stamp"
+    fi
     cmake --build "$builds_dir/$directory" -j "$jobs"
 }
 

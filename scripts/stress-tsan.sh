@@ -46,7 +46,7 @@ run() {
     failed=$((failed + bad))
 }
 
-run "$build/tests/behaviour/behaviour_tests" 'CoInstallerAndTracker/Behaviour.OverTheSimulation/Concurrent*'
+run "$build/tests/behaviour/behaviour_tests" 'BehaviourCheck.Concurrent*'
 run "$build/winsim/tests/winsim_tests" '*Thread*:*CriticalSection*:*Waiting*-*EndTheProcess*:*EndsTheProcess*'
 
 echo

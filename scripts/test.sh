@@ -6,7 +6,7 @@
 #   2. the same tests with AddressSanitizer and UndefinedBehaviorSanitizer;
 #   3. the concurrency checks under ThreadSanitizer;
 #   4. each fuzz target for a bounded time under AddressSanitizer (VRACOINS_FUZZ_SECONDS, default 20);
-#   5. the Windows cross build: the checks of vracoins.dll, then the Windows test programs under Wine.
+#   5. the Windows cross build: the checks of vracoins.dll, then its tests under Wine (ctest).
 # Every phase runs even when an earlier one failed; the exit code is non-zero if any failed.
 # Builds go to build/ (VRACOINS_BUILD_DIR to move them).
 set -euo pipefail
@@ -83,7 +83,7 @@ if phase "Windows build" "$root/scripts/build.sh" windows; then
     phase "vracoins.dll checks" "$root/scripts/check-dll.sh" "$builds_dir/windows/module/vracoins.dll" || true
     count_plain
     phase "Wine tests" "$root/scripts/run-wine-tests.sh" "$builds_dir/windows" || true
-    count_plain
+    count_ctest
 else
     total_failed=$((total_failed + 1))
 fi

@@ -2,7 +2,7 @@
 // reading the co-installer's per-user state, and preparing the devices they act on.
 #pragma once
 
-#include "behaviour_world.h"
+#include "behaviour_check.h"
 #include "system_names.h"
 #include "tests/two_sided/registry_type_name.h"
 
@@ -64,13 +64,11 @@ inline const char* TypeName(DWORD type) {
 
 } // namespace behaviour
 
-// Loads the build of the module, or ends the check as skipped with the reason.
+// Loads the build of the module, or ends the test as skipped with the reason.
 #define LOAD_MODULE_OR_SKIP(build) SKIP_UNLESS_PREPARED(world.LoadModule(build))
 
-// Declares `name`, a registered device, or ends the check as failed with the service's reason.
+// Declares `name`, a registered device, or ends the test as failed with the service's reason.
 #define ADD_DEVICE_OR_FAIL(name, enumerator, description, setupClass)                                        \
     std::string name##Why;                                                                                   \
     std::unique_ptr<WorldDevice> name = world.AddDevice(enumerator, description, setupClass, &name##Why);    \
-    if (!CHECK(name != nullptr, "cannot register the device: %s", name##Why.c_str())) {                      \
-        return;                                                                                              \
-    }
+    ASSERT_TRUE(name != nullptr) << "cannot register the device: " << name##Why

@@ -5,43 +5,14 @@
 // Windows or Wine through their own API; the checks are written once against this interface.
 #pragma once
 
-#include "tests/two_sided/two_sided_check.h"
+#include "tests/two_sided/stored_value.h"
+#include "tests/two_sided/two_sided_test.h"
 
 #include <memory>
 #include <string>
 #include <vector>
 
 using WideText = std::basic_string<WCHAR>;
-
-// A registry value as read back: the status of the key's open or of the query, its type and bytes.
-struct StoredValue {
-    LONG status = ERROR_FILE_NOT_FOUND;
-    DWORD type = REG_NONE;
-    std::vector<BYTE> data;
-
-    bool Exists() const { return status == ERROR_SUCCESS; }
-    // The data as a DWORD; 0 unless it holds exactly four bytes.
-    DWORD AsDword() const {
-        DWORD value = 0;
-        if (data.size() == sizeof(value)) {
-            value = static_cast<DWORD>(data[0] | data[1] << 8 | data[2] << 16 |
-                                       static_cast<DWORD>(data[3]) << 24);
-        }
-        return value;
-    }
-    // The data as UTF-16 text up to its first NUL.
-    WideText AsText() const {
-        WideText text;
-        for (size_t i = 0; i + 1 < data.size(); i += 2) {
-            const WCHAR unit = static_cast<WCHAR>(data[i] | data[i + 1] << 8);
-            if (unit == 0) {
-                break;
-            }
-            text.push_back(unit);
-        }
-        return text;
-    }
-};
 
 // A registered device of the installation service for the length of a check, removed again when the
 // object goes.
@@ -149,8 +120,6 @@ class BehaviourWorld {
     // A file's whole contents; empty when it cannot be read.
     virtual std::string ReadWholeFile(const std::string& windowsPath) = 0;
 };
-
-#define BEHAVIOUR_CHECK(name) TWO_SIDED_CHECK(BehaviourWorld, name)
 
 // All of a world's debugger output joined, for messages and searches.
 inline std::string JoinedDebugOutput(BehaviourWorld& world) {

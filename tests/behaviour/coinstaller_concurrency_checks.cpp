@@ -52,13 +52,13 @@ bool IsBoundPort(const StoredValue& value) {
 // A value that every overlapping pass may have written or deleted: gone, or whole.
 void CheckInstallContextWholeOrGone(BehaviourWorld& world, unsigned mode) {
     const StoredValue context = UserSetting(world, names::installContext);
-    CHECK(!context.Exists() ||
-              (context.type == REG_DWORD && context.data.size() == 4 && context.AsDword() == 2),
-          "mode %u: expected InstallContext gone or REG_DWORD 2, got %s of %u bytes, value %lu", mode,
-          TypeName(context.type), static_cast<unsigned>(context.data.size()),
-          static_cast<unsigned long>(context.AsDword()));
-    CHECK(world.KeyExists(HKEY_CURRENT_USER, names::printSettingsKey),
-          "mode %u: the pre passes must have left the per-user settings key", mode);
+    EXPECT_TRUE(!context.Exists() ||
+                (context.type == REG_DWORD && context.data.size() == 4 && context.AsDword() == 2))
+        << Formatted("mode %u: expected InstallContext gone or REG_DWORD 2, got %s of %u bytes, value %lu",
+                     mode, TypeName(context.type), static_cast<unsigned>(context.data.size()),
+                     static_cast<unsigned long>(context.AsDword()));
+    EXPECT_TRUE(world.KeyExists(HKEY_CURRENT_USER, names::printSettingsKey))
+        << Formatted("mode %u: the pre passes must have left the per-user settings key", mode);
 }
 
 // The selector is consumed by the USB pre passes that read it, and every companion key that one of
@@ -66,33 +66,35 @@ void CheckInstallContextWholeOrGone(BehaviourWorld& world, unsigned mode) {
 void CheckCompanionsWhole(BehaviourWorld& world, unsigned mode) {
     const StoredValue selector =
         world.ReadValue(HKEY_LOCAL_MACHINE, names::printSettingsKey, names::currentDeviceType);
-    CHECK(!selector.Exists(), "mode %u: expected CurrentDeviceType consumed, got status %ld", mode,
-          static_cast<long>(selector.status));
+    EXPECT_TRUE(!selector.Exists()) << Formatted(
+        "mode %u: expected CurrentDeviceType consumed, got status %ld", mode,
+        static_cast<long>(selector.status));
     const StoredValue alternate =
         world.ReadValue(HKEY_LOCAL_MACHINE, names::alternateCompanionKey, names::portName);
-    CHECK(alternate.Exists() && IsBoundPort(alternate),
-          "mode %u: the selector named the alternate companion: expected its PortName USB001 or USB002, got "
-          "status %ld, %s \"%s\"",
-          mode, static_cast<long>(alternate.status), TypeName(alternate.type),
-          Narrow(alternate.AsText()).c_str());
+    EXPECT_TRUE(alternate.Exists() && IsBoundPort(alternate)) << Formatted(
+        "mode %u: the selector named the alternate companion: expected its PortName USB001 or USB002, got "
+        "status %ld, %s \"%s\"",
+        mode, static_cast<long>(alternate.status), TypeName(alternate.type),
+        Narrow(alternate.AsText()).c_str());
     const StoredValue fallback =
         world.ReadValue(HKEY_LOCAL_MACHINE, names::defaultCompanionKey, names::portName);
-    CHECK(!fallback.Exists() || IsBoundPort(fallback),
-          "mode %u: expected the default companion's PortName absent or USB001 or USB002, got %s \"%s\"",
-          mode, TypeName(fallback.type), Narrow(fallback.AsText()).c_str());
+    EXPECT_TRUE(!fallback.Exists() || IsBoundPort(fallback)) << Formatted(
+        "mode %u: expected the default companion's PortName absent or USB001 or USB002, got %s \"%s\"", mode,
+        TypeName(fallback.type), Narrow(fallback.AsText()).c_str());
 }
 
 // After the overlapping calls a lone installation works as ever.
 void CheckALoneInstallationAfterwards(BehaviourWorld& world, unsigned mode, WorldDevice& device) {
     const DWORD pre = PrePass(world, device);
     const StoredValue stored = UserSetting(world, names::installContext);
-    CHECK(pre == names::postProcessingRequired && stored.Exists() && stored.AsDword() == 2,
-          "mode %u: a lone pre pass: expected 0xe0000226 and InstallContext 2, got %#lx and status %ld", mode,
-          static_cast<unsigned long>(pre), static_cast<long>(stored.status));
+    EXPECT_TRUE(pre == names::postProcessingRequired && stored.Exists() && stored.AsDword() == 2)
+        << Formatted(
+               "mode %u: a lone pre pass: expected 0xe0000226 and InstallContext 2, got %#lx and status %ld",
+               mode, static_cast<unsigned long>(pre), static_cast<long>(stored.status));
     const DWORD post = PostPass(world, device);
-    CHECK(post == NO_ERROR && !UserSetting(world, names::installContext).Exists(),
-          "mode %u: a lone post pass: expected 0 and InstallContext deleted, got %#lx", mode,
-          static_cast<unsigned long>(post));
+    EXPECT_TRUE(post == NO_ERROR && !UserSetting(world, names::installContext).Exists())
+        << Formatted("mode %u: a lone post pass: expected 0 and InstallContext deleted, got %#lx", mode,
+                     static_cast<unsigned long>(post));
 }
 
 // With tracking on the report at unload is the clean one: every block of every call was released.
@@ -100,25 +102,29 @@ void CheckCleanReport(BehaviourWorld& world, unsigned mode, const std::string& m
                       const std::string& logDirectory) {
     const Pieces pieces = TrackerPieces(world);
     if (mode == 0) {
-        CHECK(pieces.empty(), "pass-through: expected no word on the debugger, got \"%s\"",
-              Shown(pieces).c_str());
+        EXPECT_TRUE(pieces.empty()) << Formatted("pass-through: expected no word on the debugger, got \"%s\"",
+                                                 Shown(pieces).c_str());
         return;
     }
     const long count = ReportedCount(pieces);
-    CHECK(count > 0, "mode %u: expected a count of the allocations tracked, got %ld", mode, count);
+    EXPECT_TRUE(count > 0) << Formatted("mode %u: expected a count of the allocations tracked, got %ld", mode,
+                                        count);
     Pieces expected = ReportHead(world.ProcessPath(), modulePath);
     Append(&expected, {CountLine(static_cast<unsigned long>(count)), cleanVerdict});
     Append(&expected, ReportClosing());
     const std::string difference = FirstDifference(expected, pieces);
-    CHECK(difference.empty(), "mode %u: expected the clean report: %s", mode, difference.c_str());
-    CHECK(world.FilesIn(logDirectory).empty(), "mode %u: a clean run must leave no log file, found %u", mode,
-          static_cast<unsigned>(world.FilesIn(logDirectory).size()));
-    CHECK(world.BreakpointTraps() == 0, "mode %u: expected no trap, got %u", mode, world.BreakpointTraps());
+    EXPECT_TRUE(difference.empty()) << Formatted("mode %u: expected the clean report: %s", mode,
+                                                 difference.c_str());
+    EXPECT_TRUE(world.FilesIn(logDirectory).empty())
+        << Formatted("mode %u: a clean run must leave no log file, found %u", mode,
+                     static_cast<unsigned>(world.FilesIn(logDirectory).size()));
+    EXPECT_TRUE(world.BreakpointTraps() == 0)
+        << Formatted("mode %u: expected no trap, got %u", mode, world.BreakpointTraps());
 }
 
 } // namespace
 
-BEHAVIOUR_CHECK(ConcurrentInstallPassesAnswerAsAloneAndLeaveTheRegistryWhole) {
+TEST_F(BehaviourCheck, ConcurrentInstallPassesAnswerAsAloneAndLeaveTheRegistryWhole) {
     for (unsigned mode = 0; mode <= 4; ++mode) {
         world.Clear();
         const std::string logDirectory = world.FreshLogDirectory();
@@ -130,9 +136,8 @@ BEHAVIOUR_CHECK(ConcurrentInstallPassesAnswerAsAloneAndLeaveTheRegistryWhole) {
             std::string why;
             devices.push_back(
                 world.AddDevice(kEnumerators[d], W("Alpha 100 Printer"), names::printerSetupClass, &why));
-            if (!CHECK(devices.back() != nullptr, "cannot register device %d: %s", d, why.c_str())) {
-                return;
-            }
+            ASSERT_TRUE(devices.back() != nullptr)
+                << Formatted("cannot register device %d: %s", d, why.c_str());
             devices.back()->SetHardwareText(names::portName, kPorts[d]);
         }
         // One selector for all: whichever USB pre pass reads it first binds the alternate companion.
@@ -145,12 +150,12 @@ BEHAVIOUR_CHECK(ConcurrentInstallPassesAnswerAsAloneAndLeaveTheRegistryWhole) {
             callers[i].index = i;
         }
         const int started = workers::RunOnThreads(CallPasses, callers);
-        if (!CHECK(started == kThreads, "mode %u: only %d of %d threads started", mode, started, kThreads)) {
-            return;
-        }
+        ASSERT_TRUE(started == kThreads)
+            << Formatted("mode %u: only %d of %d threads started", mode, started, kThreads);
         for (const Caller& caller : callers) {
-            CHECK(caller.wrongAnswers == 0, "mode %u, thread %d: %u wrong answers, the first: %s", mode,
-                  caller.index, caller.wrongAnswers, caller.firstWrongAnswer.c_str());
+            EXPECT_TRUE(caller.wrongAnswers == 0)
+                << Formatted("mode %u, thread %d: %u wrong answers, the first: %s", mode, caller.index,
+                             caller.wrongAnswers, caller.firstWrongAnswer.c_str());
         }
         CheckInstallContextWholeOrGone(world, mode);
         CheckCompanionsWhole(world, mode);

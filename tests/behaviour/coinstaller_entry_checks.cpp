@@ -11,7 +11,7 @@ const WCHAR* const kPrinterDescription = W("Alpha 100 Printer");
 
 } // namespace
 
-BEHAVIOUR_CHECK(RequestsOtherThanInstallDeviceAnswerZeroAndTouchNothing) {
+TEST_F(BehaviourCheck, RequestsOtherThanInstallDeviceAnswerZeroAndTouchNothing) {
     LOAD_MODULE_OR_SKIP(ModuleBuild::Shipped);
     ADD_DEVICE_OR_FAIL(printer, kPrinterEnumerator, kPrinterDescription, names::printerSetupClass);
     printer->SetHardwareText(names::portName, W("USB001"));
@@ -20,12 +20,15 @@ BEHAVIOUR_CHECK(RequestsOtherThanInstallDeviceAnswerZeroAndTouchNothing) {
     for (DI_FUNCTION function : others) {
         ForgetCoInstallerState(world);
         const DWORD pre = CallPass(world, function, printer->Set(), printer->Element(), false);
-        CHECK(pre == NO_ERROR, "request %#x, pre pass: expected 0, got %#lx", function, pre);
+        EXPECT_TRUE(pre == NO_ERROR) << Formatted("request %#x, pre pass: expected 0, got %#lx", function,
+                                                  pre);
         const DWORD post = CallPass(world, function, printer->Set(), printer->Element(), true);
-        CHECK(post == NO_ERROR, "request %#x, post pass: expected 0, got %#lx", function, post);
-        CHECK(!world.KeyExists(HKEY_CURRENT_USER, names::printSettingsKey),
-              "request %#x: expected no per-user settings key, found one", function);
-        CHECK(CompanionKeysUntouched(world), "request %#x: expected no companion key, found one", function);
+        EXPECT_TRUE(post == NO_ERROR)
+            << Formatted("request %#x, post pass: expected 0, got %#lx", function, post);
+        EXPECT_TRUE(!world.KeyExists(HKEY_CURRENT_USER, names::printSettingsKey))
+            << Formatted("request %#x: expected no per-user settings key, found one", function);
+        EXPECT_TRUE(CompanionKeysUntouched(world))
+            << Formatted("request %#x: expected no companion key, found one", function);
     }
 
     // A stored context belongs to an installation in progress: another request leaves it alone.
@@ -33,13 +36,14 @@ BEHAVIOUR_CHECK(RequestsOtherThanInstallDeviceAnswerZeroAndTouchNothing) {
     world.WriteDword(HKEY_CURRENT_USER, names::printSettingsKey, names::installContext, 2);
     const DWORD answer = CallPass(world, DIF_SELECTDEVICE, printer->Set(), printer->Element(), true);
     const StoredValue context = UserSetting(world, names::installContext);
-    CHECK(answer == NO_ERROR, "DIF_SELECTDEVICE with a stored context: expected 0, got %#lx", answer);
-    CHECK(context.Exists() && context.AsDword() == 2,
-          "DIF_SELECTDEVICE must leave InstallContext = 2 alone: got status %ld, value %lu", context.status,
-          context.AsDword());
+    EXPECT_TRUE(answer == NO_ERROR) << Formatted(
+        "DIF_SELECTDEVICE with a stored context: expected 0, got %#lx", answer);
+    EXPECT_TRUE(context.Exists() && context.AsDword() == 2)
+        << Formatted("DIF_SELECTDEVICE must leave InstallContext = 2 alone: got status %ld, value %lu",
+                     context.status, context.AsDword());
 }
 
-BEHAVIOUR_CHECK(PrePassStoresInstallContextTwoAndAsksForThePostPass) {
+TEST_F(BehaviourCheck, PrePassStoresInstallContextTwoAndAsksForThePostPass) {
     LOAD_MODULE_OR_SKIP(ModuleBuild::Shipped);
     ADD_DEVICE_OR_FAIL(printer, kPrinterEnumerator, kPrinterDescription, names::printerSetupClass);
     printer->SetHardwareText(names::portName, W("LPT1:"));
@@ -47,53 +51,55 @@ BEHAVIOUR_CHECK(PrePassStoresInstallContextTwoAndAsksForThePostPass) {
     world.WriteDword(HKEY_LOCAL_MACHINE, names::printSettingsKey, names::currentDeviceType, 1);
 
     const DWORD answer = PrePass(world, *printer);
-    CHECK(answer == names::postProcessingRequired,
-          "expected ERROR_DI_POSTPROCESSING_REQUIRED (0xe0000226), got %#lx", answer);
+    EXPECT_TRUE(answer == names::postProcessingRequired)
+        << Formatted("expected ERROR_DI_POSTPROCESSING_REQUIRED (0xe0000226), got %#lx", answer);
     const StoredValue context = UserSetting(world, names::installContext);
-    CHECK(context.Exists(), "expected InstallContext under HKCU, got status %ld", context.status);
-    CHECK(context.type == REG_DWORD, "expected InstallContext as REG_DWORD, got %s", TypeName(context.type));
-    CHECK(context.data.size() == 4 && context.AsDword() == 2,
-          "expected 4 bytes holding 2, got %u bytes, value %lu", static_cast<unsigned>(context.data.size()),
-          context.AsDword());
-    CHECK(CompanionKeysUntouched(world), "a printer on LPT1: must not touch a companion key");
+    EXPECT_TRUE(context.Exists()) << Formatted("expected InstallContext under HKCU, got status %ld",
+                                               context.status);
+    EXPECT_TRUE(context.type == REG_DWORD)
+        << Formatted("expected InstallContext as REG_DWORD, got %s", TypeName(context.type));
+    EXPECT_TRUE(context.data.size() == 4 && context.AsDword() == 2)
+        << Formatted("expected 4 bytes holding 2, got %u bytes, value %lu",
+                     static_cast<unsigned>(context.data.size()), context.AsDword());
+    EXPECT_TRUE(CompanionKeysUntouched(world)) << "a printer on LPT1: must not touch a companion key";
     const StoredValue selector =
         world.ReadValue(HKEY_LOCAL_MACHINE, names::printSettingsKey, names::currentDeviceType);
-    CHECK(selector.Exists() && selector.AsDword() == 1,
-          "a printer on LPT1: must leave CurrentDeviceType in place, got status %ld", selector.status);
+    EXPECT_TRUE(selector.Exists() && selector.AsDword() == 1) << Formatted(
+        "a printer on LPT1: must leave CurrentDeviceType in place, got status %ld", selector.status);
 
     // An earlier installation's context is overwritten.
     world.WriteDword(HKEY_CURRENT_USER, names::printSettingsKey, names::installContext, 3);
     const DWORD again = PrePass(world, *printer);
     const StoredValue replaced = UserSetting(world, names::installContext);
-    CHECK(again == names::postProcessingRequired, "expected 0xe0000226, got %#lx", again);
-    CHECK(replaced.type == REG_DWORD && replaced.AsDword() == 2, "expected REG_DWORD 2, got %s %lu",
-          TypeName(replaced.type), replaced.AsDword());
+    EXPECT_TRUE(again == names::postProcessingRequired) << Formatted("expected 0xe0000226, got %#lx", again);
+    EXPECT_TRUE(replaced.type == REG_DWORD && replaced.AsDword() == 2)
+        << Formatted("expected REG_DWORD 2, got %s %lu", TypeName(replaced.type), replaced.AsDword());
 }
 
-BEHAVIOUR_CHECK(PrePassWithoutADeviceElementStillStoresTheContext) {
+TEST_F(BehaviourCheck, PrePassWithoutADeviceElementStillStoresTheContext) {
     LOAD_MODULE_OR_SKIP(ModuleBuild::Shipped);
     ADD_DEVICE_OR_FAIL(printer, kPrinterEnumerator, kPrinterDescription, names::printerSetupClass);
     printer->SetHardwareText(names::portName, W("USB001"));
     const DWORD bare = CallPass(world, DIF_INSTALLDEVICE, printer->Set(), nullptr, false);
     const StoredValue context = UserSetting(world, names::installContext);
-    CHECK(bare == names::postProcessingRequired, "expected 0xe0000226, got %#lx", bare);
-    CHECK(context.Exists() && context.AsDword() == 2, "expected InstallContext = 2, got status %ld, %lu",
-          context.status, context.AsDword());
-    CHECK(CompanionKeysUntouched(world), "without a device element no companion key may be touched");
+    EXPECT_TRUE(bare == names::postProcessingRequired) << Formatted("expected 0xe0000226, got %#lx", bare);
+    EXPECT_TRUE(context.Exists() && context.AsDword() == 2)
+        << Formatted("expected InstallContext = 2, got status %ld, %lu", context.status, context.AsDword());
+    EXPECT_TRUE(CompanionKeysUntouched(world)) << "without a device element no companion key may be touched";
 }
 
-BEHAVIOUR_CHECK(PostPassDeletesTheInstallContextWhateverTheInstallationsResult) {
+TEST_F(BehaviourCheck, PostPassDeletesTheInstallContextWhateverTheInstallationsResult) {
     LOAD_MODULE_OR_SKIP(ModuleBuild::Shipped);
     ADD_DEVICE_OR_FAIL(printer, kPrinterEnumerator, kPrinterDescription, names::printerSetupClass);
     printer->SetHardwareText(names::portName, W("LPT1:"));
     PrePass(world, *printer);
     const DWORD answer = PostPass(world, *printer);
-    CHECK(answer == NO_ERROR, "expected 0, got %#lx", answer);
+    EXPECT_TRUE(answer == NO_ERROR) << Formatted("expected 0, got %#lx", answer);
     const StoredValue context = UserSetting(world, names::installContext);
-    CHECK(context.status == ERROR_FILE_NOT_FOUND,
-          "expected InstallContext deleted, got status %ld, value %lu", context.status, context.AsDword());
-    CHECK(world.KeyExists(HKEY_CURRENT_USER, names::printSettingsKey),
-          "the per-user settings key itself must stay");
+    EXPECT_TRUE(context.status == ERROR_FILE_NOT_FOUND) << Formatted(
+        "expected InstallContext deleted, got status %ld, value %lu", context.status, context.AsDword());
+    EXPECT_TRUE(world.KeyExists(HKEY_CURRENT_USER, names::printSettingsKey))
+        << "the per-user settings key itself must stay";
 
     // After a failed class installation: the context goes all the same, and the record comes back as given.
     PrePass(world, *printer);
@@ -102,49 +108,49 @@ BEHAVIOUR_CHECK(PostPassDeletesTheInstallContextWhateverTheInstallationsResult) 
     const DWORD afterFailure =
         CallPass(world, DIF_INSTALLDEVICE, printer->Set(), printer->Element(), true, failedInstall, &seen);
     const StoredValue cleared = UserSetting(world, names::installContext);
-    CHECK(afterFailure == NO_ERROR, "expected 0, got %#lx", afterFailure);
-    CHECK(cleared.status == ERROR_FILE_NOT_FOUND, "expected InstallContext deleted, got status %ld",
-          cleared.status);
-    CHECK(seen.InstallResult == failedInstall && seen.PrivateData == nullptr && seen.PostProcessing,
-          "the context record must come back unchanged: got InstallResult %#lx, PrivateData %p",
-          seen.InstallResult, seen.PrivateData);
+    EXPECT_TRUE(afterFailure == NO_ERROR) << Formatted("expected 0, got %#lx", afterFailure);
+    EXPECT_TRUE(cleared.status == ERROR_FILE_NOT_FOUND)
+        << Formatted("expected InstallContext deleted, got status %ld", cleared.status);
+    EXPECT_TRUE(seen.InstallResult == failedInstall && seen.PrivateData == nullptr && seen.PostProcessing)
+        << Formatted("the context record must come back unchanged: got InstallResult %#lx, PrivateData %p",
+                     seen.InstallResult, seen.PrivateData);
 }
 
-BEHAVIOUR_CHECK(PostPassWithoutAnInstallContextCreatesNothing) {
+TEST_F(BehaviourCheck, PostPassWithoutAnInstallContextCreatesNothing) {
     LOAD_MODULE_OR_SKIP(ModuleBuild::Shipped);
     ADD_DEVICE_OR_FAIL(printer, kPrinterEnumerator, kPrinterDescription, names::printerSetupClass);
     const DWORD nothing = PostPass(world, *printer);
-    CHECK(nothing == NO_ERROR, "expected 0, got %#lx", nothing);
-    CHECK(!world.KeyExists(HKEY_CURRENT_USER, names::printSettingsKey),
-          "a post pass must not create the settings key");
+    EXPECT_TRUE(nothing == NO_ERROR) << Formatted("expected 0, got %#lx", nothing);
+    EXPECT_TRUE(!world.KeyExists(HKEY_CURRENT_USER, names::printSettingsKey))
+        << "a post pass must not create the settings key";
 }
 
-BEHAVIOUR_CHECK(PostPassKeepsTheStoredQueueNameUnlessTheDescriptionIsReadable) {
+TEST_F(BehaviourCheck, PostPassKeepsTheStoredQueueNameUnlessTheDescriptionIsReadable) {
     LOAD_MODULE_OR_SKIP(ModuleBuild::Shipped);
     ADD_DEVICE_OR_FAIL(printer, kPrinterEnumerator, kPrinterDescription, names::printerSetupClass);
     ADD_DEVICE_OR_FAIL(anonymous, W("VraFlowAnonymous"), nullptr, names::printerSetupClass);
     StorePrePassState(world, W("Queue Without Description"));
     const DWORD answer = PostPass(world, *anonymous);
-    CHECK(answer == NO_ERROR, "expected 0, got %#lx", answer);
-    CHECK(UserSetting(world, names::installContext).status == ERROR_FILE_NOT_FOUND,
-          "expected InstallContext deleted");
+    EXPECT_TRUE(answer == NO_ERROR) << Formatted("expected 0, got %#lx", answer);
+    EXPECT_TRUE(UserSetting(world, names::installContext).status == ERROR_FILE_NOT_FOUND)
+        << "expected InstallContext deleted";
     const StoredValue name = UserSetting(world, names::originalPrinterName);
-    CHECK(name.Exists() && name.AsText() == W("Queue Without Description"),
-          "without a description: expected InstallContextOriginalPrinterName kept, got status %ld, \"%s\"",
-          name.status, Narrow(name.AsText()).c_str());
+    EXPECT_TRUE(name.Exists() && name.AsText() == W("Queue Without Description")) << Formatted(
+        "without a description: expected InstallContextOriginalPrinterName kept, got status %ld, \"%s\"",
+        name.status, Narrow(name.AsText()).c_str());
 
     world.WriteDword(HKEY_CURRENT_USER, names::printSettingsKey, names::installContext, 2);
     const DWORD bare = CallPass(world, DIF_INSTALLDEVICE, printer->Set(), nullptr, true);
-    CHECK(bare == NO_ERROR, "expected 0, got %#lx", bare);
-    CHECK(UserSetting(world, names::installContext).status == ERROR_FILE_NOT_FOUND,
-          "expected InstallContext deleted");
-    CHECK(UserSetting(world, names::originalPrinterName).Exists(),
-          "without a device element: expected InstallContextOriginalPrinterName kept");
+    EXPECT_TRUE(bare == NO_ERROR) << Formatted("expected 0, got %#lx", bare);
+    EXPECT_TRUE(UserSetting(world, names::installContext).status == ERROR_FILE_NOT_FOUND)
+        << "expected InstallContext deleted";
+    EXPECT_TRUE(UserSetting(world, names::originalPrinterName).Exists())
+        << "without a device element: expected InstallContextOriginalPrinterName kept";
 
     const DWORD readable = PostPass(world, *printer);
     const StoredValue consumed = UserSetting(world, names::originalPrinterName);
-    CHECK(readable == NO_ERROR, "expected 0, got %#lx", readable);
-    CHECK(consumed.status == ERROR_FILE_NOT_FOUND,
-          "expected InstallContextOriginalPrinterName deleted even with no such queue, got status %ld",
-          consumed.status);
+    EXPECT_TRUE(readable == NO_ERROR) << Formatted("expected 0, got %#lx", readable);
+    EXPECT_TRUE(consumed.status == ERROR_FILE_NOT_FOUND) << Formatted(
+        "expected InstallContextOriginalPrinterName deleted even with no such queue, got status %ld",
+        consumed.status);
 }

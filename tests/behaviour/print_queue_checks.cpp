@@ -4,7 +4,6 @@
 #include "behaviour_support.h"
 
 #include <algorithm>
-#include <cstdio>
 
 using namespace behaviour;
 
@@ -31,9 +30,7 @@ bool HasPrinter(BehaviourWorld& world, const WideText& name) {
 #define ADD_PRINTER_OR_FAIL(name, driver, port)                                                              \
     do {                                                                                                     \
         const char* why_ = world.AddPrinter(name, driver, port);                                             \
-        if (!CHECK(why_ == nullptr, "cannot add the queue \"%s\": %s", Narrow(name).c_str(), why_)) {        \
-            return;                                                                                          \
-        }                                                                                                    \
+        ASSERT_TRUE(why_ == nullptr) << "cannot add the queue \"" << Narrow(name) << "\": " << why_;         \
     } while (0)
 
 // After a post pass that was to rename the queue to `expected`: the rename where the spooler renames, and
@@ -41,41 +38,39 @@ bool HasPrinter(BehaviourWorld& world, const WideText& name) {
 #define CHECK_RENAMED_OR_SKIP(expected)                                                                      \
     do {                                                                                                     \
         if (const char* limitation_ = world.RenameLimitation()) {                                            \
-            CHECK(HasPrinter(world, kQueueName),                                                             \
-                  "the queue must keep its name \"Alpha Queue\" when the spooler refuses the rename");       \
-            CHECK(!HasPrinter(world, expected), "no queue may bear \"%s\" when the spooler refuses renames", \
-                  Narrow(expected).c_str());                                                                 \
-            char reason_[320];                                                                               \
-            std::snprintf(reason_, sizeof(reason_), "renaming the queue to \"%s\": %s",                      \
-                          Narrow(expected).c_str(), limitation_);                                            \
-            SKIP_CHECK(reason_);                                                                             \
+            EXPECT_TRUE(HasPrinter(world, kQueueName))                                                       \
+                << "the queue must keep its name \"Alpha Queue\" when the spooler refuses the rename";       \
+            EXPECT_TRUE(!HasPrinter(world, expected))                                                        \
+                << "no queue may bear \"" << Narrow(expected) << "\" when the spooler refuses renames";      \
+            GTEST_SKIP() << "renaming the queue to \"" << Narrow(expected) << "\": " << limitation_;         \
         }                                                                                                    \
-        CHECK(HasPrinter(world, expected), "expected the queue renamed to \"%s\"",                           \
-              Narrow(expected).c_str());                                                                     \
-        CHECK(!HasPrinter(world, kQueueName), "expected no queue left under the old name \"Alpha Queue\"");  \
+        EXPECT_TRUE(HasPrinter(world, expected))                                                             \
+            << "expected the queue renamed to \"" << Narrow(expected) << "\"";                               \
+        EXPECT_TRUE(!HasPrinter(world, kQueueName))                                                          \
+            << "expected no queue left under the old name \"Alpha Queue\"";                                  \
     } while (0)
 
-BEHAVIOUR_CHECK(PostPassNamesTheQueueAfterItsPrinterDataAndDriver) {
+TEST_F(BehaviourCheck, PostPassNamesTheQueueAfterItsPrinterDataAndDriver) {
     LOAD_MODULE_OR_SKIP(ModuleBuild::Shipped);
     ADD_DEVICE_OR_FAIL(device, kDeviceEnumerator, kDeviceDescription, names::printerSetupClass);
     device->SetHardwareText(names::portName, kQueuePort);
     ADD_PRINTER_OR_FAIL(kQueueName.c_str(), kPclDriver, kQueuePort);
     const LONG stored = world.SetPrinterDataText(kQueueName.c_str(), kQueuePort, kPrinterDataText);
-    CHECK(stored == ERROR_SUCCESS, "cannot store the printer data: error %ld", stored);
+    EXPECT_TRUE(stored == ERROR_SUCCESS) << Formatted("cannot store the printer data: error %ld", stored);
     StorePrePassState(world, kQueueName.c_str());
 
     const DWORD answer = PostPass(world, *device);
-    CHECK(answer == NO_ERROR, "expected 0, got %#lx", answer);
+    EXPECT_TRUE(answer == NO_ERROR) << Formatted("expected 0, got %#lx", answer);
     const StoredValue name = UserSetting(world, names::originalPrinterName);
-    CHECK(name.status == ERROR_FILE_NOT_FOUND,
-          "expected InstallContextOriginalPrinterName deleted, got status %ld", name.status);
+    EXPECT_TRUE(name.status == ERROR_FILE_NOT_FOUND)
+        << Formatted("expected InstallContextOriginalPrinterName deleted, got status %ld", name.status);
     const StoredValue context = UserSetting(world, names::installContext);
-    CHECK(context.status == ERROR_FILE_NOT_FOUND, "expected InstallContext deleted, got status %ld",
-          context.status);
+    EXPECT_TRUE(context.status == ERROR_FILE_NOT_FOUND)
+        << Formatted("expected InstallContext deleted, got status %ld", context.status);
     CHECK_RENAMED_OR_SKIP(kComposedName);
 }
 
-BEHAVIOUR_CHECK(AComposedNameThatALocalPrinterBearsGetsACopyNumber) {
+TEST_F(BehaviourCheck, AComposedNameThatALocalPrinterBearsGetsACopyNumber) {
     LOAD_MODULE_OR_SKIP(ModuleBuild::Shipped);
     ADD_DEVICE_OR_FAIL(device, kDeviceEnumerator, kDeviceDescription, names::printerSetupClass);
     device->SetHardwareText(names::portName, kQueuePort);
@@ -85,13 +80,13 @@ BEHAVIOUR_CHECK(AComposedNameThatALocalPrinterBearsGetsACopyNumber) {
     StorePrePassState(world, kQueueName.c_str());
 
     const DWORD answer = PostPass(world, *device);
-    CHECK(answer == NO_ERROR, "expected 0, got %#lx", answer);
-    CHECK(HasPrinter(world, kComposedName), "the printer that holds \"%s\" must keep it",
-          Narrow(kComposedName).c_str());
+    EXPECT_TRUE(answer == NO_ERROR) << Formatted("expected 0, got %#lx", answer);
+    EXPECT_TRUE(HasPrinter(world, kComposedName))
+        << Formatted("the printer that holds \"%s\" must keep it", Narrow(kComposedName).c_str());
     CHECK_RENAMED_OR_SKIP(kComposedName + W(" (Copy 1)"));
 }
 
-BEHAVIOUR_CHECK(AQueueWithoutPrinterDataKeepsItsName) {
+TEST_F(BehaviourCheck, AQueueWithoutPrinterDataKeepsItsName) {
     LOAD_MODULE_OR_SKIP(ModuleBuild::Shipped);
     ADD_DEVICE_OR_FAIL(device, kDeviceEnumerator, kDeviceDescription, names::printerSetupClass);
     device->SetHardwareText(names::portName, kQueuePort);
@@ -99,13 +94,13 @@ BEHAVIOUR_CHECK(AQueueWithoutPrinterDataKeepsItsName) {
     StorePrePassState(world, kQueueName.c_str());
 
     const DWORD answer = PostPass(world, *device);
-    CHECK(answer == NO_ERROR, "expected 0, got %#lx", answer);
-    CHECK(HasPrinter(world, kQueueName), "expected the queue's name \"Alpha Queue\" kept");
-    CHECK(!UserSetting(world, names::originalPrinterName).Exists(),
-          "expected InstallContextOriginalPrinterName deleted although nothing was renamed");
+    EXPECT_TRUE(answer == NO_ERROR) << Formatted("expected 0, got %#lx", answer);
+    EXPECT_TRUE(HasPrinter(world, kQueueName)) << "expected the queue's name \"Alpha Queue\" kept";
+    EXPECT_TRUE(!UserSetting(world, names::originalPrinterName).Exists())
+        << "expected InstallContextOriginalPrinterName deleted although nothing was renamed";
 }
 
-BEHAVIOUR_CHECK(AQueueWhoseDriverNameHasNoLanguageTagKeepsItsName) {
+TEST_F(BehaviourCheck, AQueueWhoseDriverNameHasNoLanguageTagKeepsItsName) {
     LOAD_MODULE_OR_SKIP(ModuleBuild::Shipped);
     ADD_DEVICE_OR_FAIL(device, kDeviceEnumerator, kDeviceDescription, names::printerSetupClass);
     device->SetHardwareText(names::portName, kQueuePort);
@@ -114,7 +109,7 @@ BEHAVIOUR_CHECK(AQueueWhoseDriverNameHasNoLanguageTagKeepsItsName) {
     StorePrePassState(world, kQueueName.c_str());
 
     const DWORD answer = PostPass(world, *device);
-    CHECK(answer == NO_ERROR, "expected 0, got %#lx", answer);
-    CHECK(HasPrinter(world, kQueueName), "expected the queue's name \"Alpha Queue\" kept");
-    CHECK(!HasPrinter(world, W("Alpha 100 VRA")), "no name may be composed without a language tag");
+    EXPECT_TRUE(answer == NO_ERROR) << Formatted("expected 0, got %#lx", answer);
+    EXPECT_TRUE(HasPrinter(world, kQueueName)) << "expected the queue's name \"Alpha Queue\" kept";
+    EXPECT_TRUE(!HasPrinter(world, W("Alpha 100 VRA"))) << "no name may be composed without a language tag";
 }

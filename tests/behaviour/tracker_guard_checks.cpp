@@ -69,162 +69,151 @@ bool EndsWithTheCleanVerdict(const Pieces& pieces) {
 
 } // namespace
 
-BEHAVIOUR_CHECK(DamagedGuardsAreReportedAtReleaseInEachGuardedMode) {
+TEST_F(BehaviourCheck, DamagedGuardsAreReportedAtReleaseInEachGuardedMode) {
     for (unsigned mode = 2; mode <= 4; ++mode) {
         std::string logDirectory;
         SKIP_UNLESS_PREPARED(StartTrackedTestBuild(world, mode, &logDirectory));
         const std::string module = BaseName(world.ModulePath());
         DamagedBlock blocks[3];
-        if (!CHECK(AllocateDamagedBlocks(world, blocks), "mode %u: the test build could not allocate",
-                   mode)) {
-            return;
-        }
+        ASSERT_TRUE(AllocateDamagedBlocks(world, blocks))
+            << Formatted("mode %u: the test build could not allocate", mode);
         for (const DamagedBlock& block : blocks) {
             world.ReleaseInModule(block.pointer, block.array);
         }
         const Pieces atRelease = TrackerPieces(world);
-        CHECK(world.BreakpointTraps() == 0,
-              "mode %u: without a debugger a damaged guard must not stop, got %u "
-              "traps",
-              mode, world.BreakpointTraps());
+        EXPECT_TRUE(world.BreakpointTraps() == 0)
+            << Formatted("mode %u: without a debugger a damaged guard must not stop, got %u "
+                         "traps",
+                         mode, world.BreakpointTraps());
 
         const LogPair logs = FindLogPair(world, logDirectory);
-        if (!CHECK(logs.problem.empty(), "mode %u: %s", mode, logs.problem.c_str())) {
-            return;
-        }
+        ASSERT_TRUE(logs.problem.empty()) << Formatted("mode %u: %s", mode, logs.problem.c_str());
         bool whole = false;
         const std::vector<OVMemHdr> raw = RawRecords(world.ReadWholeFile(logs.rawPath), &whole);
-        if (!CHECK(whole && raw.size() == 3, "mode %u: expected 3 raw records, got %u bytes", mode,
-                   static_cast<unsigned>(raw.size() * sizeof(OVMemHdr)))) {
-            return;
-        }
+        ASSERT_TRUE(whole && raw.size() == 3)
+            << Formatted("mode %u: expected 3 raw records, got %u bytes", mode,
+                         static_cast<unsigned>(raw.size() * sizeof(OVMemHdr)));
         // One record per release, the first one announcing the log file; both flags as the check found them.
         const Pieces records = RecordsOf(atRelease, "MemoryAccessViolation");
-        if (!CHECK(records.size() == 3, "mode %u: expected 3 access-violation records, got \"%s\"", mode,
-                   Shown(atRelease).c_str())) {
-            return;
-        }
+        ASSERT_TRUE(records.size() == 3) << Formatted(
+            "mode %u: expected 3 access-violation records, got \"%s\"", mode, Shown(atRelease).c_str());
         Pieces expected = {leakLogAnnouncement, logs.textPath, "\r\n"};
         for (size_t i = 0; i < 3; ++i) {
             const DamagedBlock& block = blocks[i];
             const uint8_t overrun = block.damage != Damage::Underrun ? 1 : 0;
             const uint8_t underrun = block.damage != Damage::Overrun ? 1 : 0;
-            CHECK(raw[i].userPtr == block.pointer && raw[i].size == kBlockSize && raw[i].overrun == overrun &&
-                      raw[i].underrun == underrun,
-                  "mode %u, %s: expected the raw header of block %p with overrun %u, underrun %u, got block "
-                  "%p, "
-                  "size %llu, overrun %u, underrun %u",
-                  mode, DamageName(block.damage), static_cast<void*>(block.pointer), overrun, underrun,
-                  raw[i].userPtr, static_cast<unsigned long long>(raw[i].size), raw[i].overrun,
-                  raw[i].underrun);
+            EXPECT_TRUE(raw[i].userPtr == block.pointer && raw[i].size == kBlockSize &&
+                        raw[i].overrun == overrun && raw[i].underrun == underrun)
+                << Formatted("mode %u, %s: expected the raw header of block %p with overrun %u, underrun %u, "
+                             "got block "
+                             "%p, "
+                             "size %llu, overrun %u, underrun %u",
+                             mode, DamageName(block.damage), static_cast<void*>(block.pointer), overrun,
+                             underrun, raw[i].userPtr, static_cast<unsigned long long>(raw[i].size),
+                             raw[i].overrun, raw[i].underrun);
             expected.push_back(
                 AccessViolationRecord(module, raw[i], HeaderAddressOf(block.pointer), records[i]));
         }
         const std::string difference = FirstDifference(expected, atRelease);
-        CHECK(difference.empty(), "mode %u: expected the announcement and 3 records: %s", mode,
-              difference.c_str());
+        EXPECT_TRUE(difference.empty())
+            << Formatted("mode %u: expected the announcement and 3 records: %s", mode, difference.c_str());
         const std::string textLog = world.ReadWholeFile(logs.textPath);
-        CHECK(textLog == TextLog(records), "mode %u: expected the 3 records in the text log file, got \"%s\"",
-              mode, Shown(textLog).c_str());
+        EXPECT_TRUE(textLog == TextLog(records)) << Formatted(
+            "mode %u: expected the 3 records in the text log file, got \"%s\"", mode, Shown(textLog).c_str());
 
         // The damaged blocks were freed all the same: nothing is left to leak.
         world.UnloadModule();
-        CHECK(EndsWithTheCleanVerdict(TrackerPieces(world)),
-              "mode %u: expected the clean verdict at unload, "
-              "got \"%s\"",
-              mode, Shown(TrackerPieces(world)).c_str());
+        EXPECT_TRUE(EndsWithTheCleanVerdict(TrackerPieces(world)))
+            << Formatted("mode %u: expected the clean verdict at unload, "
+                         "got \"%s\"",
+                         mode, Shown(TrackerPieces(world)).c_str());
     }
 }
 
-BEHAVIOUR_CHECK(DamagedGuardStopsInAnAttachedDebugger) {
+TEST_F(BehaviourCheck, DamagedGuardStopsInAnAttachedDebugger) {
     for (unsigned mode = 2; mode <= 4; ++mode) {
         world.Clear();
         SwitchTrackingOn(world, mode, world.FreshLogDirectory());
         world.AttachDebugger(true);
         LOAD_MODULE_OR_SKIP(ModuleBuild::WithTestHooks);
         DamagedBlock blocks[3];
-        if (!CHECK(AllocateDamagedBlocks(world, blocks), "mode %u: the test build could not allocate",
-                   mode)) {
-            return;
-        }
+        ASSERT_TRUE(AllocateDamagedBlocks(world, blocks))
+            << Formatted("mode %u: the test build could not allocate", mode);
         // Each damaged guard stops once, and the release goes on to its record.
         const unsigned expectedTraps[] = {1, 2, 4};
         for (size_t i = 0; i < 3; ++i) {
             world.ReleaseInModule(blocks[i].pointer, blocks[i].array);
             const size_t records = RecordsOf(TrackerPieces(world), "MemoryAccessViolation").size();
-            CHECK(world.BreakpointTraps() == expectedTraps[i] && records == i + 1,
-                  "mode %u, %s: expected %u traps and %u records so far, got %u and %u", mode,
-                  DamageName(blocks[i].damage), expectedTraps[i], static_cast<unsigned>(i + 1),
-                  world.BreakpointTraps(), static_cast<unsigned>(records));
+            EXPECT_TRUE(world.BreakpointTraps() == expectedTraps[i] && records == i + 1)
+                << Formatted("mode %u, %s: expected %u traps and %u records so far, got %u and %u", mode,
+                             DamageName(blocks[i].damage), expectedTraps[i], static_cast<unsigned>(i + 1),
+                             world.BreakpointTraps(), static_cast<unsigned>(records));
         }
         world.UnloadModule();
-        CHECK(world.BreakpointTraps() == 4, "mode %u: the unload must not stop, got %u traps", mode,
-              world.BreakpointTraps());
+        EXPECT_TRUE(world.BreakpointTraps() == 4)
+            << Formatted("mode %u: the unload must not stop, got %u traps", mode, world.BreakpointTraps());
     }
 }
 
-BEHAVIOUR_CHECK(DebuggerAttachedAfterTheFirstGuardCheckIsNotAskedAgain) {
+TEST_F(BehaviourCheck, DebuggerAttachedAfterTheFirstGuardCheckIsNotAskedAgain) {
     SwitchTrackingOn(world, 3, world.FreshLogDirectory());
     LOAD_MODULE_OR_SKIP(ModuleBuild::WithTestHooks);
     void* intact = world.AllocateInModule(kBlockSize, false);
     DamagedBlock damaged;
-    if (!CHECK(intact != nullptr && AllocateDamaged(world, &damaged, Damage::Both, false),
-               "the test build could not allocate")) {
-        return;
-    }
+    ASSERT_TRUE(intact != nullptr && AllocateDamaged(world, &damaged, Damage::Both, false))
+        << "the test build could not allocate";
     world.ReleaseInModule(intact, false); // the first check: no debugger
     world.AttachDebugger(true);
     world.ReleaseInModule(damaged.pointer, false);
-    CHECK(world.BreakpointTraps() == 0,
-          "the module asked once, found no debugger, and must not stop: got %u traps",
-          world.BreakpointTraps());
+    EXPECT_TRUE(world.BreakpointTraps() == 0) << Formatted(
+        "the module asked once, found no debugger, and must not stop: got %u traps", world.BreakpointTraps());
     const Pieces records = RecordsOf(TrackerPieces(world), "MemoryAccessViolation");
-    CHECK(records.size() == 1 && Field(records[0], "overrun") == "1" && Field(records[0], "underrun") == "1",
-          "expected one record with both flags, got \"%s\"", Shown(records).c_str());
+    EXPECT_TRUE(records.size() == 1 && Field(records[0], "overrun") == "1" &&
+                Field(records[0], "underrun") == "1")
+        << Formatted("expected one record with both flags, got \"%s\"", Shown(records).c_str());
 }
 
-BEHAVIOUR_CHECK(UnguardedModeLeavesChangedBytesAroundABlockUnreported) {
+TEST_F(BehaviourCheck, UnguardedModeLeavesChangedBytesAroundABlockUnreported) {
     const std::string logDirectory = world.FreshLogDirectory();
     SwitchTrackingOn(world, 1, logDirectory);
     // Attached from the start: a check that ran would stop.
     world.AttachDebugger(true);
     LOAD_MODULE_OR_SKIP(ModuleBuild::WithTestHooks);
     DamagedBlock blocks[3];
-    if (!CHECK(AllocateDamagedBlocks(world, blocks), "the test build could not allocate")) {
-        return;
-    }
+    ASSERT_TRUE(AllocateDamagedBlocks(world, blocks)) << "the test build could not allocate";
     for (const DamagedBlock& block : blocks) {
         world.ReleaseInModule(block.pointer, block.array);
     }
     const Pieces output = TrackerPieces(world);
-    CHECK(output.empty(), "expected nothing on the debugger, got \"%s\"", Shown(output).c_str());
-    CHECK(world.BreakpointTraps() == 0, "expected no trap, got %u", world.BreakpointTraps());
-    CHECK(world.FilesIn(logDirectory).empty(), "expected no log file");
+    EXPECT_TRUE(output.empty()) << Formatted("expected nothing on the debugger, got \"%s\"",
+                                             Shown(output).c_str());
+    EXPECT_TRUE(world.BreakpointTraps() == 0)
+        << Formatted("expected no trap, got %u", world.BreakpointTraps());
+    EXPECT_TRUE(world.FilesIn(logDirectory).empty()) << "expected no log file";
     world.UnloadModule();
-    CHECK(EndsWithTheCleanVerdict(TrackerPieces(world)), "expected the clean verdict at unload, got \"%s\"",
-          Shown(TrackerPieces(world)).c_str());
+    EXPECT_TRUE(EndsWithTheCleanVerdict(TrackerPieces(world)))
+        << Formatted("expected the clean verdict at unload, got \"%s\"", Shown(TrackerPieces(world)).c_str());
 }
 
-BEHAVIOUR_CHECK(MismatchedReleaseIsRefusedWithItsLineAndTheBlockKept) {
+TEST_F(BehaviourCheck, MismatchedReleaseIsRefusedWithItsLineAndTheBlockKept) {
     for (unsigned mode = 1; mode <= 4; ++mode) {
         std::string logDirectory;
         SKIP_UNLESS_PREPARED(StartTrackedTestBuild(world, mode, &logDirectory));
         const std::string module = BaseName(world.ModulePath());
         unsigned char* array = static_cast<unsigned char*>(world.AllocateInModule(16, true));
         unsigned char* scalar = static_cast<unsigned char*>(world.AllocateInModule(8, false));
-        if (!CHECK(array != nullptr && scalar != nullptr, "mode %u: the test build could not allocate",
-                   mode)) {
-            return;
-        }
+        ASSERT_TRUE(array != nullptr && scalar != nullptr)
+            << Formatted("mode %u: the test build could not allocate", mode);
 
         // Without a debugger: the line, and nothing that would end the process.
         world.ReleaseInModule(array, false);
         Pieces output = TrackerPieces(world);
         std::string difference = FirstDifference({MismatchNotice(array, true)}, output);
-        CHECK(difference.empty(), "mode %u, new[] released by delete: %s", mode, difference.c_str());
-        CHECK(world.BreakpointTraps() == 0,
-              "mode %u: without a debugger the refusal must not stop, got %u traps", mode,
-              world.BreakpointTraps());
+        EXPECT_TRUE(difference.empty())
+            << Formatted("mode %u, new[] released by delete: %s", mode, difference.c_str());
+        EXPECT_TRUE(world.BreakpointTraps() == 0)
+            << Formatted("mode %u: without a debugger the refusal must not stop, got %u traps", mode,
+                         world.BreakpointTraps());
 
         // With a debugger: the line, and a stop.
         world.AttachDebugger(true);
@@ -232,24 +221,27 @@ BEHAVIOUR_CHECK(MismatchedReleaseIsRefusedWithItsLineAndTheBlockKept) {
         world.AttachDebugger(false);
         output = TrackerPieces(world);
         difference = FirstDifference({MismatchNotice(array, true), MismatchNotice(scalar, false)}, output);
-        CHECK(difference.empty(), "mode %u, new released by delete[]: %s", mode, difference.c_str());
-        CHECK(world.BreakpointTraps() == 1, "mode %u: with a debugger the refusal must stop once, got %u",
-              mode, world.BreakpointTraps());
+        EXPECT_TRUE(difference.empty())
+            << Formatted("mode %u, new released by delete[]: %s", mode, difference.c_str());
+        EXPECT_TRUE(world.BreakpointTraps() == 1) << Formatted(
+            "mode %u: with a debugger the refusal must stop once, got %u", mode, world.BreakpointTraps());
 
         // Both blocks are still the module's: the scalar one is released by its own form, the array one is
         // left to be reported as a leak at the unload.
         array[0] = 1;
         scalar[0] = 1;
         world.ReleaseInModule(scalar, false);
-        CHECK(TrackerPieces(world).size() == 2, "mode %u: the matching release must pass without a word",
-              mode);
+        EXPECT_TRUE(TrackerPieces(world).size() == 2)
+            << Formatted("mode %u: the matching release must pass without a word", mode);
         world.UnloadModule();
         output = TrackerPieces(world);
         const Pieces records = RecordsOf(output, "MemoryLeak");
-        CHECK(records.size() == 1 && Field(records[0], "module") == module &&
-                  Field(records[0], "size") == "16",
-              "mode %u: expected the refused block's leak record, got \"%s\"", mode, Shown(records).c_str());
-        CHECK(std::find(output.begin(), output.end(), "Total leaked size: 16\n") != output.end(),
-              "mode %u: expected the leaked total of 16 bytes in \"%s\"", mode, Shown(output).c_str());
+        EXPECT_TRUE(records.size() == 1 && Field(records[0], "module") == module &&
+                    Field(records[0], "size") == "16")
+            << Formatted("mode %u: expected the refused block's leak record, got \"%s\"", mode,
+                         Shown(records).c_str());
+        EXPECT_TRUE(std::find(output.begin(), output.end(), "Total leaked size: 16\n") != output.end())
+            << Formatted("mode %u: expected the leaked total of 16 bytes in \"%s\"", mode,
+                         Shown(output).c_str());
     }
 }

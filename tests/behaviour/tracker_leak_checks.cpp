@@ -16,7 +16,7 @@ struct LeakedBlock {
 
 } // namespace
 
-BEHAVIOUR_CHECK(LeakLeftAtUnloadIsReportedLoggedAndNoted) {
+TEST_F(BehaviourCheck, LeakLeftAtUnloadIsReportedLoggedAndNoted) {
     for (unsigned mode = 1; mode <= 4; ++mode) {
         std::string logDirectory;
         SKIP_UNLESS_PREPARED(StartTrackedTestBuild(world, mode, &logDirectory));
@@ -25,50 +25,46 @@ BEHAVIOUR_CHECK(LeakLeftAtUnloadIsReportedLoggedAndNoted) {
         LeakedBlock blocks[] = {{nullptr, 10, false}, {nullptr, 20, true}, {nullptr, 30, false}};
         for (LeakedBlock& block : blocks) {
             block.pointer = world.AllocateInModule(block.size, block.array);
-            if (!CHECK(block.pointer != nullptr, "mode %u: the test build could not allocate %u bytes", mode,
-                       static_cast<unsigned>(block.size))) {
-                return;
-            }
+            ASSERT_TRUE(block.pointer != nullptr)
+                << Formatted("mode %u: the test build could not allocate %u bytes", mode,
+                             static_cast<unsigned>(block.size));
         }
-        CHECK(TrackerPieces(world).empty(), "mode %u: expected nothing on the debugger before the unload",
-              mode);
+        EXPECT_TRUE(TrackerPieces(world).empty())
+            << Formatted("mode %u: expected nothing on the debugger before the unload", mode);
         world.UnloadModule();
 
         const LogPair logs = FindLogPair(world, logDirectory);
-        if (!CHECK(logs.problem.empty(), "mode %u: %s", mode, logs.problem.c_str())) {
-            return;
-        }
+        ASSERT_TRUE(logs.problem.empty()) << Formatted("mode %u: %s", mode, logs.problem.c_str());
         const std::string naming = NamingProblem(logs, world.ProcessPath(), modulePath);
-        CHECK(naming.empty(), "mode %u: raw record file: %s", mode, naming.c_str());
+        EXPECT_TRUE(naming.empty()) << Formatted("mode %u: raw record file: %s", mode, naming.c_str());
 
         // The raw record file holds the three headers as they lay before the blocks, in allocation order.
         bool whole = false;
         const std::vector<OVMemHdr> raw = RawRecords(world.ReadWholeFile(logs.rawPath), &whole);
-        CHECK(whole, "mode %u: expected the raw record file made of 504-byte headers", mode);
-        if (!CHECK(raw.size() == 3, "mode %u: expected 3 raw records, got %u", mode,
-                   static_cast<unsigned>(raw.size()))) {
-            return;
-        }
+        EXPECT_TRUE(whole) << Formatted("mode %u: expected the raw record file made of 504-byte headers",
+                                        mode);
+        ASSERT_TRUE(raw.size() == 3) << Formatted("mode %u: expected 3 raw records, got %u", mode,
+                                                  static_cast<unsigned>(raw.size()));
         for (size_t i = 0; i < 3; ++i) {
-            CHECK(raw[i].userPtr == blocks[i].pointer && raw[i].size == blocks[i].size &&
-                      raw[i].allocKind == (blocks[i].array ? 1 : 0) && raw[i].release == 0 &&
-                      raw[i].overrun == 0 && raw[i].underrun == 0 && raw[i].magic == 0xAA,
-                  "mode %u: raw record %u: expected the header of the %u-byte block %p, got userPtr %p, size "
-                  "%llu, allocKind %d, release %u, overrun %u, underrun %u, magic %#x",
-                  mode, static_cast<unsigned>(i), static_cast<unsigned>(blocks[i].size), blocks[i].pointer,
-                  raw[i].userPtr, static_cast<unsigned long long>(raw[i].size), raw[i].allocKind,
-                  raw[i].release, raw[i].overrun, raw[i].underrun, raw[i].magic);
+            EXPECT_TRUE(raw[i].userPtr == blocks[i].pointer && raw[i].size == blocks[i].size &&
+                        raw[i].allocKind == (blocks[i].array ? 1 : 0) && raw[i].release == 0 &&
+                        raw[i].overrun == 0 && raw[i].underrun == 0 && raw[i].magic == 0xAA)
+                << Formatted("mode %u: raw record %u: expected the header of the %u-byte block %p, got "
+                             "userPtr %p, size "
+                             "%llu, allocKind %d, release %u, overrun %u, underrun %u, magic %#x",
+                             mode, static_cast<unsigned>(i), static_cast<unsigned>(blocks[i].size),
+                             blocks[i].pointer, raw[i].userPtr, static_cast<unsigned long long>(raw[i].size),
+                             raw[i].allocKind, raw[i].release, raw[i].overrun, raw[i].underrun, raw[i].magic);
         }
-        CHECK(raw[1].id == raw[0].id + 1 && raw[2].id == raw[1].id + 1,
-              "mode %u: expected consecutive ids, got %u, %u, %u", mode, raw[0].id, raw[1].id, raw[2].id);
+        EXPECT_TRUE(raw[1].id == raw[0].id + 1 && raw[2].id == raw[1].id + 1) << Formatted(
+            "mode %u: expected consecutive ids, got %u, %u, %u", mode, raw[0].id, raw[1].id, raw[2].id);
 
         // The report: head, where the log goes, one record per block, the totals and the verdict.
         const Pieces report = TrackerPieces(world);
         const Pieces records = RecordsOf(report, "MemoryLeak");
-        if (!CHECK(records.size() == 3, "mode %u: expected 3 leak records, got %u in \"%s\"", mode,
-                   static_cast<unsigned>(records.size()), Shown(report).c_str())) {
-            return;
-        }
+        ASSERT_TRUE(records.size() == 3)
+            << Formatted("mode %u: expected 3 leak records, got %u in \"%s\"", mode,
+                         static_cast<unsigned>(records.size()), Shown(report).c_str());
         Pieces expected = ReportHead(world.ProcessPath(), modulePath);
         Append(&expected, {leakLogAnnouncement, logs.textPath, "\r\n"});
         for (size_t i = 0; i < 3; ++i) {
@@ -78,27 +74,29 @@ BEHAVIOUR_CHECK(LeakLeftAtUnloadIsReportedLoggedAndNoted) {
         Append(&expected, {CountLine(raw[2].id), "Total leaked size: 60\n", leakVerdict});
         Append(&expected, ReportClosing());
         const std::string difference = FirstDifference(expected, report);
-        CHECK(difference.empty(), "mode %u: expected the leak report of %u pieces: %s", mode,
-              static_cast<unsigned>(expected.size()), difference.c_str());
-        CHECK(world.BreakpointTraps() == 0, "mode %u: a leak must not stop the process, got %u traps", mode,
-              world.BreakpointTraps());
+        EXPECT_TRUE(difference.empty())
+            << Formatted("mode %u: expected the leak report of %u pieces: %s", mode,
+                         static_cast<unsigned>(expected.size()), difference.c_str());
+        EXPECT_TRUE(world.BreakpointTraps() == 0) << Formatted(
+            "mode %u: a leak must not stop the process, got %u traps", mode, world.BreakpointTraps());
 
         const std::string textLog = world.ReadWholeFile(logs.textPath);
-        CHECK(textLog == TextLog(records),
-              "mode %u: expected the text log file to hold the banner and the 3 "
-              "records, got \"%s\"",
-              mode, Shown(textLog).c_str());
+        EXPECT_TRUE(textLog == TextLog(records))
+            << Formatted("mode %u: expected the text log file to hold the banner and the 3 "
+                         "records, got \"%s\"",
+                         mode, Shown(textLog).c_str());
         DWORD noteType = REG_NONE;
         const std::string note = LeakNote(world, &noteType);
-        CHECK(note == logs.textPath && noteType == REG_BINARY,
-              "mode %u: expected LeakedModule = the text log file's path as REG_BINARY, got %s \"%s\"", mode,
-              TypeName(noteType), note.c_str());
+        EXPECT_TRUE(note == logs.textPath && noteType == REG_BINARY) << Formatted(
+            "mode %u: expected LeakedModule = the text log file's path as REG_BINARY, got %s \"%s\"", mode,
+            TypeName(noteType), note.c_str());
     }
 }
 
-BEHAVIOUR_CHECK(LeakRecordNamesTheCallSiteByFunctionFileAndLine) {
+TEST_F(BehaviourCheck, LeakRecordNamesTheCallSiteByFunctionFileAndLine) {
     if (std::string(world.Name()) == "windows") {
-        SKIP_CHECK("the test build carries DWARF debug information, which Windows' dbghelp does not read");
+        GTEST_SKIP()
+            << "the test build carries DWARF debug information, which Windows' dbghelp does not read";
     }
     for (unsigned mode = 1; mode <= 4; ++mode) {
         std::string logDirectory;
@@ -106,38 +104,36 @@ BEHAVIOUR_CHECK(LeakRecordNamesTheCallSiteByFunctionFileAndLine) {
         const std::string module = BaseName(world.ModulePath());
         std::string sourceFile;
         int line = 0;
-        if (!CHECK(world.LeakAtKnownLine(24, &sourceFile, &line) != nullptr && line > 0,
-                   "mode %u: the test build could not leak from its known call site (line %d)", mode, line)) {
-            return;
-        }
+        ASSERT_TRUE(world.LeakAtKnownLine(24, &sourceFile, &line) != nullptr && line > 0) << Formatted(
+            "mode %u: the test build could not leak from its known call site (line %d)", mode, line);
         world.UnloadModule();
 
         const Pieces records = RecordsOf(TrackerPieces(world), "MemoryLeak");
-        if (!CHECK(records.size() == 1, "mode %u: expected 1 leak record, got %u", mode,
-                   static_cast<unsigned>(records.size()))) {
-            return;
-        }
+        ASSERT_TRUE(records.size() == 1) << Formatted("mode %u: expected 1 leak record, got %u", mode,
+                                                      static_cast<unsigned>(records.size()));
         const std::string& record = records[0];
-        CHECK(Field(record, "module") == module && Field(record, "size") == "24" &&
-                  Field(record, "release") == "0",
-              "mode %u: expected the 24-byte block of %s, got \"%s\"", mode, module.c_str(),
-              Shown(record).c_str());
-        CHECK(Field(record, "function") == "vracoinsTestHook_leak",
-              "mode %u: expected the function vracoinsTestHook_leak, got \"%s\"", mode,
-              Field(record, "function").c_str());
+        EXPECT_TRUE(Field(record, "module") == module && Field(record, "size") == "24" &&
+                    Field(record, "release") == "0")
+            << Formatted("mode %u: expected the 24-byte block of %s, got \"%s\"", mode, module.c_str(),
+                         Shown(record).c_str());
+        EXPECT_TRUE(Field(record, "function") == "vracoinsTestHook_leak")
+            << Formatted("mode %u: expected the function vracoinsTestHook_leak, got \"%s\"", mode,
+                         Field(record, "function").c_str());
         const std::string file = Field(record, "file");
-        CHECK(BaseName(file) == BaseName(sourceFile), "mode %u: expected the source file %s, got \"%s\"",
-              mode, BaseName(sourceFile).c_str(), file.c_str());
-        CHECK(Field(record, "line") == std::to_string(line), "mode %u: expected line %d, got \"%s\"", mode,
-              line, Field(record, "line").c_str());
+        EXPECT_TRUE(BaseName(file) == BaseName(sourceFile))
+            << Formatted("mode %u: expected the source file %s, got \"%s\"", mode,
+                         BaseName(sourceFile).c_str(), file.c_str());
+        EXPECT_TRUE(Field(record, "line") == std::to_string(line))
+            << Formatted("mode %u: expected line %d, got \"%s\"", mode, line, Field(record, "line").c_str());
 
         const LogPair logs = FindLogPair(world, logDirectory);
-        if (CHECK(logs.problem.empty(), "mode %u: %s", mode, logs.problem.c_str())) {
+        EXPECT_TRUE(logs.problem.empty()) << Formatted("mode %u: %s", mode, logs.problem.c_str());
+        if (logs.problem.empty()) {
             const std::string textLog = world.ReadWholeFile(logs.textPath);
-            CHECK(textLog == TextLog(records),
-                  "mode %u: expected the named record in the text log file, got "
-                  "\"%s\"",
-                  mode, Shown(textLog).c_str());
+            EXPECT_TRUE(textLog == TextLog(records))
+                << Formatted("mode %u: expected the named record in the text log file, got "
+                             "\"%s\"",
+                             mode, Shown(textLog).c_str());
         }
     }
 }

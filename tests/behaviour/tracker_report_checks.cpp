@@ -42,7 +42,8 @@ const char* InstallAndUnload(BehaviourWorld& world, std::string* modulePath) {
     std::string why;
     std::unique_ptr<WorldDevice> printer =
         world.AddDevice(kPrinterEnumerator, kPrinterDescription, names::printerSetupClass, &why);
-    if (!CHECK(printer != nullptr, "cannot register the device: %s", why.c_str())) {
+    EXPECT_TRUE(printer != nullptr) << "cannot register the device: " << why;
+    if (printer == nullptr) {
         return "the printer device could not be registered";
     }
     printer->SetHardwareText(names::portName, W("USB001"));
@@ -58,20 +59,20 @@ const char* InstallAndUnload(BehaviourWorld& world, std::string* modulePath) {
     *modulePath = world.ModulePath();
     const DWORD pre = PrePass(world, *printer);
     const DWORD post = PostPass(world, *printer);
-    CHECK(pre == names::postProcessingRequired && post == NO_ERROR,
-          "expected 0xe0000226 then 0, got %#lx then %#lx", static_cast<unsigned long>(pre),
-          static_cast<unsigned long>(post));
+    EXPECT_TRUE(pre == names::postProcessingRequired && post == NO_ERROR)
+        << Formatted("expected 0xe0000226 then 0, got %#lx then %#lx", static_cast<unsigned long>(pre),
+                     static_cast<unsigned long>(post));
     const Pieces early = TrackerPieces(world);
-    CHECK(early.empty(), "expected nothing on the debugger before the unload, got \"%s\"",
-          Shown(early).c_str());
+    EXPECT_TRUE(early.empty()) << Formatted("expected nothing on the debugger before the unload, got \"%s\"",
+                                            Shown(early).c_str());
     world.UnloadModule();
-    CHECK(!world.ModuleIsMapped(), "expected the module unmapped after its unload");
+    EXPECT_TRUE(!world.ModuleIsMapped()) << "expected the module unmapped after its unload";
     return nullptr;
 }
 
 } // namespace
 
-BEHAVIOUR_CHECK(CleanInstallationEndsInTheCleanReportInEveryMode) {
+TEST_F(BehaviourCheck, CleanInstallationEndsInTheCleanReportInEveryMode) {
     long counts[5] = {};
     for (unsigned mode = 1; mode <= 4; ++mode) {
         world.Clear();
@@ -83,36 +84,39 @@ BEHAVIOUR_CHECK(CleanInstallationEndsInTheCleanReportInEveryMode) {
         // The module's static strings are released before the report, so nothing of it is still live.
         const Pieces report = TrackerPieces(world);
         const long count = ReportedCount(report);
-        CHECK(count > 10,
-              "mode %u: expected the count line with the number of blocks the installation made, "
-              "got %ld in \"%s\"",
-              mode, count, Shown(report).c_str());
+        EXPECT_TRUE(count > 10) << Formatted(
+            "mode %u: expected the count line with the number of blocks the installation made, "
+            "got %ld in \"%s\"",
+            mode, count, Shown(report).c_str());
         Pieces expected = ReportHead(world.ProcessPath(), modulePath);
         Append(&expected, {CountLine(static_cast<unsigned long>(count)), cleanVerdict});
         Append(&expected, ReportClosing());
         const std::string difference = FirstDifference(expected, report);
-        CHECK(difference.empty(), "mode %u: expected the clean report of %u pieces, one write each: %s", mode,
-              static_cast<unsigned>(expected.size()), difference.c_str());
-        CHECK(world.BreakpointTraps() == 0, "mode %u: expected no breakpoint trap, got %u", mode,
-              world.BreakpointTraps());
+        EXPECT_TRUE(difference.empty())
+            << Formatted("mode %u: expected the clean report of %u pieces, one write each: %s", mode,
+                         static_cast<unsigned>(expected.size()), difference.c_str());
+        EXPECT_TRUE(world.BreakpointTraps() == 0)
+            << Formatted("mode %u: expected no breakpoint trap, got %u", mode, world.BreakpointTraps());
 
         const std::vector<std::string> logs = world.FilesIn(logDirectory);
-        CHECK(logs.empty(), "mode %u: expected no log file after a clean run, found %u, \"%s\"", mode,
-              static_cast<unsigned>(logs.size()), logs.empty() ? "" : logs[0].c_str());
+        EXPECT_TRUE(logs.empty()) << Formatted(
+            "mode %u: expected no log file after a clean run, found %u, \"%s\"", mode,
+            static_cast<unsigned>(logs.size()), logs.empty() ? "" : logs[0].c_str());
         const std::vector<std::string> tempLogs = TrackerLogFilesIn(world, TemporaryDirectory());
-        CHECK(tempLogs.empty(), "mode %u: expected no log file in the temporary directory, found \"%s\"",
-              mode, tempLogs.empty() ? "" : tempLogs[0].c_str());
-        CHECK(!world.KeyExists(HKEY_CURRENT_USER, names::leakNoteKey),
-              "mode %u: expected no LeakedModule note after a clean run", mode);
+        EXPECT_TRUE(tempLogs.empty())
+            << Formatted("mode %u: expected no log file in the temporary directory, found \"%s\"", mode,
+                         tempLogs.empty() ? "" : tempLogs[0].c_str());
+        EXPECT_TRUE(!world.KeyExists(HKEY_CURRENT_USER, names::leakNoteKey))
+            << Formatted("mode %u: expected no LeakedModule note after a clean run", mode);
         counts[mode] = count;
     }
     // Every mode tracks the same blocks: the installation's own.
-    CHECK(counts[1] == counts[2] && counts[2] == counts[3] && counts[3] == counts[4],
-          "expected the same count in modes 1 to 4, got %ld, %ld, %ld, %ld", counts[1], counts[2], counts[3],
-          counts[4]);
+    EXPECT_TRUE(counts[1] == counts[2] && counts[2] == counts[3] && counts[3] == counts[4])
+        << Formatted("expected the same count in modes 1 to 4, got %ld, %ld, %ld, %ld", counts[1], counts[2],
+                     counts[3], counts[4]);
 }
 
-BEHAVIOUR_CHECK(UntrackedModuleSaysNothingFromLoadToUnload) {
+TEST_F(BehaviourCheck, UntrackedModuleSaysNothingFromLoadToUnload) {
     // Without the switches' key, and with the switch at 0.
     for (int switchedOff = 0; switchedOff <= 1; ++switchedOff) {
         world.Clear();
@@ -122,10 +126,12 @@ BEHAVIOUR_CHECK(UntrackedModuleSaysNothingFromLoadToUnload) {
         std::string modulePath;
         SKIP_UNLESS_PREPARED(InstallAndUnload(world, &modulePath));
         const Pieces output = TrackerPieces(world);
-        CHECK(output.empty(), "%s: expected no debugger output, got %u pieces: \"%s\"",
-              switchedOff == 1 ? "TrackMemoryAllocation 0" : "no switches",
-              static_cast<unsigned>(output.size()), Shown(output).c_str());
-        CHECK(world.BreakpointTraps() == 0, "expected no breakpoint trap, got %u", world.BreakpointTraps());
-        CHECK(!world.KeyExists(HKEY_CURRENT_USER, names::leakNoteKey), "expected no LeakedModule note");
+        EXPECT_TRUE(output.empty()) << Formatted("%s: expected no debugger output, got %u pieces: \"%s\"",
+                                                 switchedOff == 1 ? "TrackMemoryAllocation 0" : "no switches",
+                                                 static_cast<unsigned>(output.size()), Shown(output).c_str());
+        EXPECT_TRUE(world.BreakpointTraps() == 0)
+            << Formatted("expected no breakpoint trap, got %u", world.BreakpointTraps());
+        EXPECT_TRUE(!world.KeyExists(HKEY_CURRENT_USER, names::leakNoteKey))
+            << "expected no LeakedModule note";
     }
 }

@@ -283,17 +283,16 @@ Outcome Gathered(const std::vector<Worker>& workers) {
 void CheckIdsUniqueAndGapless(unsigned mode, const std::vector<uint32_t>& ids, uint32_t firstProbe,
                               uint32_t lastProbe) {
     const auto twice = std::adjacent_find(ids.begin(), ids.end());
-    if (!CHECK(twice == ids.end(), "mode %u: id %u was given to two blocks", mode,
-               twice != ids.end() ? *twice : 0)) {
-        return;
-    }
+    ASSERT_TRUE(twice == ids.end()) << Formatted("mode %u: id %u was given to two blocks", mode,
+                                                 twice != ids.end() ? *twice : 0);
     const size_t expected = lastProbe > firstProbe ? lastProbe - firstProbe - 1 : 0;
-    CHECK(
-        ids.size() == expected &&
-            (ids.empty() || (ids.front() == firstProbe + 1 && ids.back() == lastProbe - 1)),
-        "mode %u: expected the %u ids between the probes' %u and %u, the threads' %u blocks got ids %u to %u",
-        mode, static_cast<unsigned>(expected), firstProbe, lastProbe, static_cast<unsigned>(ids.size()),
-        ids.empty() ? 0 : ids.front(), ids.empty() ? 0 : ids.back());
+    EXPECT_TRUE(ids.size() == expected &&
+                (ids.empty() || (ids.front() == firstProbe + 1 && ids.back() == lastProbe - 1)))
+        << Formatted("mode %u: expected the %u ids between the probes' %u and %u, the threads' %u blocks got "
+                     "ids %u to %u",
+                     mode, static_cast<unsigned>(expected), firstProbe, lastProbe,
+                     static_cast<unsigned>(ids.size()), ids.empty() ? 0 : ids.front(),
+                     ids.empty() ? 0 : ids.back());
 }
 
 bool StartsWith(const std::string& text, const std::string& prefix) {
@@ -332,27 +331,30 @@ void CheckRecordsNameTheBlocks(unsigned mode, const std::vector<mlk::Record>& ra
         const bool violation = i < violations;
         const std::map<uint32_t, Block>& group = violation ? outcome.overrun : outcome.leftLive;
         const auto found = group.find(raw[i].id);
-        if (!CHECK(found != group.end() && ++named[raw[i].id] == 1,
-                   "mode %u: record %u (%s) names id %u, which is %s", mode, static_cast<unsigned>(i),
-                   violation ? "access violation" : "leak", raw[i].id,
-                   found == group.end() ? "no block of its kind" : "named twice")) {
+        const bool namedOnce = found != group.end() && ++named[raw[i].id] == 1;
+        EXPECT_TRUE(namedOnce) << Formatted("mode %u: record %u (%s) names id %u, which is %s", mode,
+                                            static_cast<unsigned>(i), violation ? "access violation" : "leak",
+                                            raw[i].id,
+                                            found == group.end() ? "no block of its kind" : "named twice");
+        if (!namedOnce) {
             continue;
         }
         const Block& block = found->second;
-        CHECK(raw[i].magic == mlk::kHeaderMagic && raw[i].size == block.size &&
-                  raw[i].allocKind == (block.array ? 1 : 0) &&
-                  raw[i].userPtr == reinterpret_cast<uintptr_t>(block.pointer) &&
-                  raw[i].overrun == (violation ? 1 : 0) && raw[i].underrun == 0 && raw[i].release == 0,
-              "mode %u: record %u: expected %s with overrun %d, got magic %#x, size %llu, kind %d, "
-              "overrun %u, underrun %u, release %u",
-              mode, static_cast<unsigned>(i), Described(block).c_str(), violation ? 1 : 0, raw[i].magic,
-              static_cast<unsigned long long>(raw[i].size), raw[i].allocKind, raw[i].overrun, raw[i].underrun,
-              raw[i].release);
+        EXPECT_TRUE(raw[i].magic == mlk::kHeaderMagic && raw[i].size == block.size &&
+                    raw[i].allocKind == (block.array ? 1 : 0) &&
+                    raw[i].userPtr == reinterpret_cast<uintptr_t>(block.pointer) &&
+                    raw[i].overrun == (violation ? 1 : 0) && raw[i].underrun == 0 && raw[i].release == 0)
+            << Formatted(
+                   "mode %u: record %u: expected %s with overrun %d, got magic %#x, size %llu, kind %d, "
+                   "overrun %u, underrun %u, release %u",
+                   mode, static_cast<unsigned>(i), Described(block).c_str(), violation ? 1 : 0, raw[i].magic,
+                   static_cast<unsigned long long>(raw[i].size), raw[i].allocKind, raw[i].overrun,
+                   raw[i].underrun, raw[i].release);
     }
-    CHECK(raw.size() == outcome.overrun.size() + outcome.leftLive.size(),
-          "mode %u: expected %u access-violation and %u leak records, got %u records in all", mode,
-          static_cast<unsigned>(outcome.overrun.size()), static_cast<unsigned>(outcome.leftLive.size()),
-          static_cast<unsigned>(raw.size()));
+    EXPECT_TRUE(raw.size() == outcome.overrun.size() + outcome.leftLive.size())
+        << Formatted("mode %u: expected %u access-violation and %u leak records, got %u records in all", mode,
+                     static_cast<unsigned>(outcome.overrun.size()),
+                     static_cast<unsigned>(outcome.leftLive.size()), static_cast<unsigned>(raw.size()));
 }
 
 // The final report wrote the live list as it stood, in list order: each header links to its neighbours.
@@ -360,12 +362,14 @@ void CheckRecordsNameTheBlocks(unsigned mode, const std::vector<mlk::Record>& ra
 void CheckLiveListLinks(unsigned mode, const std::vector<mlk::Record>& raw, size_t first) {
     for (size_t i = first; i < raw.size(); ++i) {
         const uint64_t next = i + 1 < raw.size() ? raw[i + 1].userPtr - sizeof(OVMemHdr) : 0;
-        CHECK(raw[i].next == next, "mode %u: live block id %u links to next %s, expected %s", mode, raw[i].id,
-              LowHex(AsAddress(raw[i].next)).c_str(), LowHex(AsAddress(next)).c_str());
+        EXPECT_TRUE(raw[i].next == next)
+            << Formatted("mode %u: live block id %u links to next %s, expected %s", mode, raw[i].id,
+                         LowHex(AsAddress(raw[i].next)).c_str(), LowHex(AsAddress(next)).c_str());
         if (i > first) {
             const uint64_t previous = raw[i - 1].userPtr - sizeof(OVMemHdr);
-            CHECK(raw[i].prev == previous, "mode %u: live block id %u links back to %s, expected %s", mode,
-                  raw[i].id, LowHex(AsAddress(raw[i].prev)).c_str(), LowHex(AsAddress(previous)).c_str());
+            EXPECT_TRUE(raw[i].prev == previous)
+                << Formatted("mode %u: live block id %u links back to %s, expected %s", mode, raw[i].id,
+                             LowHex(AsAddress(raw[i].prev)).c_str(), LowHex(AsAddress(previous)).c_str());
         }
     }
 }
@@ -382,18 +386,15 @@ void CheckReportAndLogs(BehaviourWorld& world, unsigned mode, const std::string&
         }
     }
     const LogPair logs = FindLogPair(world, logDirectory);
-    if (!CHECK(logs.problem.empty(), "mode %u: %s", mode, logs.problem.c_str())) {
-        return;
-    }
+    ASSERT_TRUE(logs.problem.empty()) << Formatted("mode %u: %s", mode, logs.problem.c_str());
     const std::string rawBytes = world.ReadWholeFile(logs.rawPath);
     std::vector<mlk::Record> raw;
     std::string error;
-    if (!CHECK(mlk::decodeFile(std::vector<uint8_t>(rawBytes.begin(), rawBytes.end()), &raw, &error),
-               "mode %u: the raw record file does not decode: %s", mode, error.c_str()) ||
-        !CHECK(raw.size() == records.size(), "mode %u: %u raw records but %u record lines on the debugger",
-               mode, static_cast<unsigned>(raw.size()), static_cast<unsigned>(records.size()))) {
-        return;
-    }
+    ASSERT_TRUE(mlk::decodeFile(std::vector<uint8_t>(rawBytes.begin(), rawBytes.end()), &raw, &error))
+        << Formatted("mode %u: the raw record file does not decode: %s", mode, error.c_str());
+    ASSERT_TRUE(raw.size() == records.size())
+        << Formatted("mode %u: %u raw records but %u record lines on the debugger", mode,
+                     static_cast<unsigned>(raw.size()), static_cast<unsigned>(records.size()));
     const size_t violations = outcome.overrun.size();
     CheckRecordsNameTheBlocks(mode, raw, violations, outcome);
     CheckLiveListLinks(mode, raw, violations);
@@ -424,21 +425,21 @@ void CheckReportAndLogs(BehaviourWorld& world, unsigned mode, const std::string&
     }
     Append(&expected, ReportClosing());
     const std::string difference = FirstDifference(expected, pieces);
-    CHECK(difference.empty(), "mode %u: expected %u pieces on the debugger: %s", mode,
-          static_cast<unsigned>(expected.size()), difference.c_str());
+    EXPECT_TRUE(difference.empty()) << Formatted("mode %u: expected %u pieces on the debugger: %s", mode,
+                                                 static_cast<unsigned>(expected.size()), difference.c_str());
 
     const std::string textLog = world.ReadWholeFile(logs.textPath);
-    CHECK(textLog == TextLog(records),
-          "mode %u: expected the text log file to hold the banner and the %u "
-          "records as the debugger got them, got \"%s\"",
-          mode, static_cast<unsigned>(records.size()), Shown(textLog).c_str());
-    CHECK(world.BreakpointTraps() == 0, "mode %u: without a debugger nothing may trap, got %u traps", mode,
-          world.BreakpointTraps());
+    EXPECT_TRUE(textLog == TextLog(records))
+        << Formatted("mode %u: expected the text log file to hold the banner and the %u "
+                     "records as the debugger got them, got \"%s\"",
+                     mode, static_cast<unsigned>(records.size()), Shown(textLog).c_str());
+    EXPECT_TRUE(world.BreakpointTraps() == 0) << Formatted(
+        "mode %u: without a debugger nothing may trap, got %u traps", mode, world.BreakpointTraps());
 }
 
 } // namespace
 
-BEHAVIOUR_CHECK(ConcurrentAllocationsAndReleasesKeepIdsTheListAndTheReportWhole) {
+TEST_F(BehaviourCheck, ConcurrentAllocationsAndReleasesKeepIdsTheListAndTheReportWhole) {
     for (unsigned mode = 0; mode <= 4; ++mode) {
         std::string logDirectory;
         SKIP_UNLESS_PREPARED(StartTrackedTestBuild(world, mode, &logDirectory));
@@ -455,9 +456,8 @@ BEHAVIOUR_CHECK(ConcurrentAllocationsAndReleasesKeepIdsTheListAndTheReportWhole)
             workers[i].seed = 1000u * mode + static_cast<unsigned>(i) + 1;
         }
         const int started = workers::RunOnThreads(Work, workers);
-        if (!CHECK(started == kThreads, "mode %u: only %d of %d threads started", mode, started, kThreads)) {
-            return;
-        }
+        ASSERT_TRUE(started == kThreads)
+            << Formatted("mode %u: only %d of %d threads started", mode, started, kThreads);
         // What is still on its way between threads is released here, as a last owner would.
         Worker& last = workers[0];
         Random random(last.seed);
@@ -468,11 +468,12 @@ BEHAVIOUR_CHECK(ConcurrentAllocationsAndReleasesKeepIdsTheListAndTheReportWhole)
         }
         const uint32_t lastProbe = ProbeId(world, mode);
         for (const Worker& worker : workers) {
-            CHECK(worker.faults == 0, "mode %u, thread %d: %u faults, the first: %s", mode, worker.index,
-                  worker.faults, worker.firstFault.c_str());
-            CHECK(worker.allocations > 0 && worker.releases > 0,
-                  "mode %u, thread %d: expected it to allocate and release, made %u and released %u", mode,
-                  worker.index, worker.allocations, worker.releases);
+            EXPECT_TRUE(worker.faults == 0)
+                << Formatted("mode %u, thread %d: %u faults, the first: %s", mode, worker.index,
+                             worker.faults, worker.firstFault.c_str());
+            EXPECT_TRUE(worker.allocations > 0 && worker.releases > 0) << Formatted(
+                "mode %u, thread %d: expected it to allocate and release, made %u and released %u", mode,
+                worker.index, worker.allocations, worker.releases);
         }
         unsigned handedOver = 0;
         unsigned takenOver = 0;
@@ -480,21 +481,23 @@ BEHAVIOUR_CHECK(ConcurrentAllocationsAndReleasesKeepIdsTheListAndTheReportWhole)
             handedOver += worker.handedOver;
             takenOver += worker.takenOver;
         }
-        CHECK(handedOver > 0 && takenOver > 0,
-              "mode %u: expected blocks handed from thread to thread, %u were handed over and %u taken over",
-              mode, handedOver, takenOver);
+        EXPECT_TRUE(handedOver > 0 && takenOver > 0) << Formatted(
+            "mode %u: expected blocks handed from thread to thread, %u were handed over and %u taken over",
+            mode, handedOver, takenOver);
         const Outcome outcome = Gathered(workers);
         world.UnloadModule();
 
         if (mode == 0) {
-            CHECK(TrackerPieces(world).empty(), "pass-through: expected no word on the debugger, got \"%s\"",
-                  Shown(TrackerPieces(world)).c_str());
-            CHECK(world.FilesIn(logDirectory).empty(), "pass-through: expected no log file, found %u",
-                  static_cast<unsigned>(world.FilesIn(logDirectory).size()));
+            EXPECT_TRUE(TrackerPieces(world).empty())
+                << Formatted("pass-through: expected no word on the debugger, got \"%s\"",
+                             Shown(TrackerPieces(world)).c_str());
+            EXPECT_TRUE(world.FilesIn(logDirectory).empty())
+                << Formatted("pass-through: expected no log file, found %u",
+                             static_cast<unsigned>(world.FilesIn(logDirectory).size()));
             continue;
         }
-        CHECK(!IsGuardedMode(mode) || !outcome.overrun.empty(),
-              "mode %u: expected some of the releases to come after an overrun, none did", mode);
+        EXPECT_TRUE(!IsGuardedMode(mode) || !outcome.overrun.empty())
+            << Formatted("mode %u: expected some of the releases to come after an overrun, none did", mode);
         CheckIdsUniqueAndGapless(mode, outcome.ids, firstProbe, lastProbe);
         CheckReportAndLogs(world, mode, logDirectory, modulePath, lastProbe, outcome);
     }

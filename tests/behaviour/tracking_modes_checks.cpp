@@ -6,7 +6,6 @@
 #include "behaviour_support.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <string>
 
 using namespace behaviour;
@@ -93,63 +92,66 @@ TrackedInstallation InstallUnderMode(BehaviourWorld& world, WorldDevice& printer
 
 } // namespace
 
-BEHAVIOUR_CHECK(EveryTrackingModeServesBothPassesOfAnInstallation) {
+TEST_F(BehaviourCheck, EveryTrackingModeServesBothPassesOfAnInstallation) {
     ADD_DEVICE_OR_FAIL(printer, kPrinterEnumerator, kPrinterDescription, names::printerSetupClass);
     for (DWORD mode = kFirstMode; mode <= kLastMode; ++mode) {
         const TrackedInstallation done = InstallUnderMode(world, *printer, mode);
-        if (!CHECK(done.setupFailure == nullptr, "mode %lu: %s", mode, done.setupFailure)) {
+        if (done.setupFailure != nullptr) {
+            ADD_FAILURE() << Formatted("mode %lu: %s", mode, done.setupFailure);
             continue;
         }
-        CHECK(done.prePass == names::postProcessingRequired,
-              "mode %lu, pre pass: expected 0xe0000226, got %#lx", mode, done.prePass);
-        CHECK(done.contextAfterPrePass.Exists() && done.contextAfterPrePass.AsDword() == 2,
-              "mode %lu: expected InstallContext = 2 after the pre pass, got status %ld, %lu", mode,
-              done.contextAfterPrePass.status, done.contextAfterPrePass.AsDword());
-        CHECK(done.boundPort.Exists() && done.boundPort.AsText() == kUsbPort,
-              "mode %lu: expected PortName \"USB001\" bound in the companion key, got status %ld \"%s\"",
-              mode, done.boundPort.status, Narrow(done.boundPort.AsText()).c_str());
-        CHECK(done.postPass == NO_ERROR, "mode %lu, post pass: expected 0, got %#lx", mode, done.postPass);
-        CHECK(done.contextAfterPostPass.status == ERROR_FILE_NOT_FOUND,
-              "mode %lu: expected InstallContext deleted by the post pass, got status %ld", mode,
-              done.contextAfterPostPass.status);
-        CHECK(done.queueNameAfterPostPass.status == ERROR_FILE_NOT_FOUND,
-              "mode %lu: expected InstallContextOriginalPrinterName consumed, got status %ld", mode,
-              done.queueNameAfterPostPass.status);
-        CHECK(!done.mappedAfterUnload, "mode %lu: expected the module unloaded after its last reference went",
-              mode);
+        EXPECT_TRUE(done.prePass == names::postProcessingRequired)
+            << Formatted("mode %lu, pre pass: expected 0xe0000226, got %#lx", mode, done.prePass);
+        EXPECT_TRUE(done.contextAfterPrePass.Exists() && done.contextAfterPrePass.AsDword() == 2)
+            << Formatted("mode %lu: expected InstallContext = 2 after the pre pass, got status %ld, %lu",
+                         mode, done.contextAfterPrePass.status, done.contextAfterPrePass.AsDword());
+        EXPECT_TRUE(done.boundPort.Exists() && done.boundPort.AsText() == kUsbPort) << Formatted(
+            "mode %lu: expected PortName \"USB001\" bound in the companion key, got status %ld \"%s\"", mode,
+            done.boundPort.status, Narrow(done.boundPort.AsText()).c_str());
+        EXPECT_TRUE(done.postPass == NO_ERROR)
+            << Formatted("mode %lu, post pass: expected 0, got %#lx", mode, done.postPass);
+        EXPECT_TRUE(done.contextAfterPostPass.status == ERROR_FILE_NOT_FOUND)
+            << Formatted("mode %lu: expected InstallContext deleted by the post pass, got status %ld", mode,
+                         done.contextAfterPostPass.status);
+        EXPECT_TRUE(done.queueNameAfterPostPass.status == ERROR_FILE_NOT_FOUND)
+            << Formatted("mode %lu: expected InstallContextOriginalPrinterName consumed, got status %ld",
+                         mode, done.queueNameAfterPostPass.status);
+        EXPECT_TRUE(!done.mappedAfterUnload)
+            << Formatted("mode %lu: expected the module unloaded after its last reference went", mode);
     }
 }
 
-BEHAVIOUR_CHECK(EveryTrackingModeRenamesTheQueue) {
+TEST_F(BehaviourCheck, EveryTrackingModeRenamesTheQueue) {
     ADD_DEVICE_OR_FAIL(printer, kPrinterEnumerator, kPrinterDescription, names::printerSetupClass);
     const char* limitation = nullptr;
     for (DWORD mode = kFirstMode; mode <= kLastMode; ++mode) {
         const TrackedInstallation done = InstallUnderMode(world, *printer, mode);
-        if (!CHECK(done.setupFailure == nullptr, "mode %lu: %s", mode, done.setupFailure)) {
+        if (done.setupFailure != nullptr) {
+            ADD_FAILURE() << Formatted("mode %lu: %s", mode, done.setupFailure);
             continue;
         }
         if ((limitation = world.RenameLimitation()) != nullptr) {
-            CHECK(HasPrinter(world, done.queueName) && !HasPrinter(world, done.composedName),
-                  "mode %lu: the queue must keep its name \"%s\" when the spooler refuses the rename", mode,
-                  Narrow(done.queueName).c_str());
+            EXPECT_TRUE(HasPrinter(world, done.queueName) && !HasPrinter(world, done.composedName))
+                << Formatted(
+                       "mode %lu: the queue must keep its name \"%s\" when the spooler refuses the rename",
+                       mode, Narrow(done.queueName).c_str());
             continue;
         }
-        CHECK(HasPrinter(world, done.composedName), "mode %lu: expected the queue renamed to \"%s\"", mode,
-              Narrow(done.composedName).c_str());
-        CHECK(!HasPrinter(world, done.queueName),
-              "mode %lu: expected no queue left under the old name \"%s\"", mode,
-              Narrow(done.queueName).c_str());
+        EXPECT_TRUE(HasPrinter(world, done.composedName)) << Formatted(
+            "mode %lu: expected the queue renamed to \"%s\"", mode, Narrow(done.composedName).c_str());
+        EXPECT_TRUE(!HasPrinter(world, done.queueName))
+            << Formatted("mode %lu: expected no queue left under the old name \"%s\"", mode,
+                         Narrow(done.queueName).c_str());
     }
     if (limitation != nullptr) {
-        char reason[320];
-        std::snprintf(reason, sizeof(reason), "renaming the queue in tracking modes %u to %u: %s",
-                      static_cast<unsigned>(kFirstMode), static_cast<unsigned>(kLastMode), limitation);
-        SKIP_CHECK(reason);
+        GTEST_SKIP() << Formatted("renaming the queue in tracking modes %u to %u: %s",
+                                  static_cast<unsigned>(kFirstMode), static_cast<unsigned>(kLastMode),
+                                  limitation);
     }
 }
 
 // Every allocation of 16 bytes or more fails: the module must still answer every request and unload.
-BEHAVIOUR_CHECK(EveryTrackingModeWithASmallFailSizeStillAnswersAndUnloads) {
+TEST_F(BehaviourCheck, EveryTrackingModeWithASmallFailSizeStillAnswersAndUnloads) {
     ADD_DEVICE_OR_FAIL(printer, kPrinterEnumerator, kPrinterDescription, names::printerSetupClass);
     for (DWORD mode = kFirstMode; mode <= kLastMode; ++mode) {
         SetSwitches(world, mode, kSmallFailSize);
@@ -158,37 +160,40 @@ BEHAVIOUR_CHECK(EveryTrackingModeWithASmallFailSizeStillAnswersAndUnloads) {
         world.WriteText(HKEY_CURRENT_USER, names::printSettingsKey, names::originalPrinterName,
                         W("No Such Queue"));
         const char* loadFailure = world.LoadModule(ModuleBuild::Shipped);
-        if (!CHECK(loadFailure == nullptr, "mode %lu: %s", mode, loadFailure)) {
+        if (loadFailure != nullptr) {
+            ADD_FAILURE() << Formatted("mode %lu: %s", mode, loadFailure);
             continue;
         }
         const DWORD pre = PrePass(world, *printer);
-        CHECK(pre == names::postProcessingRequired, "mode %lu, pre pass: expected 0xe0000226, got %#lx", mode,
-              pre);
+        EXPECT_TRUE(pre == names::postProcessingRequired)
+            << Formatted("mode %lu, pre pass: expected 0xe0000226, got %#lx", mode, pre);
         const DWORD post = PostPass(world, *printer);
-        CHECK(post == NO_ERROR, "mode %lu, post pass: expected 0, got %#lx", mode, post);
+        EXPECT_TRUE(post == NO_ERROR) << Formatted("mode %lu, post pass: expected 0, got %#lx", mode, post);
         const DWORD other = CallPass(world, DIF_SELECTDEVICE, printer->Set(), printer->Element(), false);
-        CHECK(other == NO_ERROR, "mode %lu, DIF_SELECTDEVICE: expected 0, got %#lx", mode, other);
+        EXPECT_TRUE(other == NO_ERROR)
+            << Formatted("mode %lu, DIF_SELECTDEVICE: expected 0, got %#lx", mode, other);
         // The binding works on strings that the module allocates, which all fail here: evidence that the
         // switches were read, since untracked the fail size has no effect.
         const StoredValue port =
             world.ReadValue(HKEY_LOCAL_MACHINE, names::defaultCompanionKey, names::portName);
-        CHECK(!port.Exists(),
-              "mode %lu: expected no PortName bound while every allocation fails, found \"%s\"", mode,
-              Narrow(port.AsText()).c_str());
+        EXPECT_TRUE(!port.Exists()) << Formatted(
+            "mode %lu: expected no PortName bound while every allocation fails, found \"%s\"", mode,
+            Narrow(port.AsText()).c_str());
         world.UnloadModule();
-        CHECK(!world.ModuleIsMapped(), "mode %lu: expected the module unloaded after its last reference went",
-              mode);
+        EXPECT_TRUE(!world.ModuleIsMapped())
+            << Formatted("mode %lu: expected the module unloaded after its last reference went", mode);
     }
 }
 
-BEHAVIOUR_CHECK(ASmallFailSizeWithoutTrackingChangesNothing) {
+TEST_F(BehaviourCheck, ASmallFailSizeWithoutTrackingChangesNothing) {
     ADD_DEVICE_OR_FAIL(printer, kPrinterEnumerator, kPrinterDescription, names::printerSetupClass);
     SetSwitches(world, 0, kSmallFailSize);
     printer->SetHardwareText(names::portName, kUsbPort.c_str());
     LOAD_MODULE_OR_SKIP(ModuleBuild::Shipped);
     const DWORD pre = PrePass(world, *printer);
-    CHECK(pre == names::postProcessingRequired, "pre pass: expected 0xe0000226, got %#lx", pre);
+    EXPECT_TRUE(pre == names::postProcessingRequired)
+        << Formatted("pre pass: expected 0xe0000226, got %#lx", pre);
     const StoredValue port = world.ReadValue(HKEY_LOCAL_MACHINE, names::defaultCompanionKey, names::portName);
-    CHECK(port.Exists() && port.AsText() == kUsbPort, "expected PortName \"USB001\" bound, got status %ld",
-          port.status);
+    EXPECT_TRUE(port.Exists() && port.AsText() == kUsbPort)
+        << Formatted("expected PortName \"USB001\" bound, got status %ld", port.status);
 }

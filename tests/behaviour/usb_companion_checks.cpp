@@ -35,15 +35,15 @@ void CheckSelectorPicksItsCompanion(BehaviourWorld& world, WorldDevice& printer,
     PrePass(world, printer);
     const StoredValue left =
         world.ReadValue(HKEY_LOCAL_MACHINE, names::printSettingsKey, names::currentDeviceType);
-    CHECK(left.status == ERROR_FILE_NOT_FOUND,
-          "selector %lu: expected CurrentDeviceType deleted, got status %ld",
-          static_cast<unsigned long>(selector), static_cast<long>(left.status));
+    EXPECT_TRUE(left.status == ERROR_FILE_NOT_FOUND)
+        << Formatted("selector %lu: expected CurrentDeviceType deleted, got status %ld",
+                     static_cast<unsigned long>(selector), static_cast<long>(left.status));
     const StoredValue port = CompanionKeyValue(world, chosenKey, names::portName);
-    CHECK(port.Exists() && port.AsText() == kUsbPort,
-          "selector %lu: expected PortName \"USB001\" in %s, got status %ld",
-          static_cast<unsigned long>(selector), Narrow(chosenKey).c_str(), static_cast<long>(port.status));
-    CHECK(!world.KeyExists(HKEY_LOCAL_MACHINE, otherKey), "selector %lu: %s must stay absent",
-          static_cast<unsigned long>(selector), Narrow(otherKey).c_str());
+    EXPECT_TRUE(port.Exists() && port.AsText() == kUsbPort) << Formatted(
+        "selector %lu: expected PortName \"USB001\" in %s, got status %ld",
+        static_cast<unsigned long>(selector), Narrow(chosenKey).c_str(), static_cast<long>(port.status));
+    EXPECT_TRUE(!world.KeyExists(HKEY_LOCAL_MACHINE, otherKey)) << Formatted(
+        "selector %lu: %s must stay absent", static_cast<unsigned long>(selector), Narrow(otherKey).c_str());
 }
 
 } // namespace
@@ -53,7 +53,7 @@ void CheckSelectorPicksItsCompanion(BehaviourWorld& world, WorldDevice& printer,
     ADD_DEVICE_OR_FAIL(printer, kPrinterEnumerator, kPrinterDescription, names::printerSetupClass);          \
     printer->SetHardwareText(names::portName, kUsbPort.c_str())
 
-BEHAVIOUR_CHECK(PortNameGoesIntoTheKeyOfTheCompanionsPresentInterface) {
+TEST_F(BehaviourCheck, PortNameGoesIntoTheKeyOfTheCompanionsPresentInterface) {
     LOAD_MODULE_OR_SKIP(ModuleBuild::Shipped);
     ADD_USB_PRINTER_OR_FAIL();
     ADD_DEVICE_OR_FAIL(companion, W("VraCompanionA"), W("Companion A"), names::otherDevicesSetupClass);
@@ -63,39 +63,43 @@ BEHAVIOUR_CHECK(PortNameGoesIntoTheKeyOfTheCompanionsPresentInterface) {
                     companion->InstanceId());
 
     const DWORD answer = PrePass(world, *printer);
-    CHECK(answer == names::postProcessingRequired, "expected 0xe0000226, got %#lx", answer);
+    EXPECT_TRUE(answer == names::postProcessingRequired)
+        << Formatted("expected 0xe0000226, got %#lx", answer);
     const StoredValue bound =
         companion->ReadInterfaceValue(names::defaultCompanionInterface, names::portName);
-    CHECK(bound.Exists(), "expected PortName in the interface key, got status %ld", bound.status);
-    CHECK(bound.type == REG_SZ && bound.AsText() == kUsbPort, "expected REG_SZ \"USB001\", got %s \"%s\"",
-          TypeName(bound.type), Narrow(bound.AsText()).c_str());
+    EXPECT_TRUE(bound.Exists()) << Formatted("expected PortName in the interface key, got status %ld",
+                                             bound.status);
+    EXPECT_TRUE(bound.type == REG_SZ && bound.AsText() == kUsbPort) << Formatted(
+        "expected REG_SZ \"USB001\", got %s \"%s\"", TypeName(bound.type), Narrow(bound.AsText()).c_str());
     const StoredValue stray = CompanionKeyValue(world, names::defaultCompanionKey, names::portName);
-    CHECK(!stray.Exists(), "the companion key must get no PortName when the interface takes it, found \"%s\"",
-          Narrow(stray.AsText()).c_str());
+    EXPECT_TRUE(!stray.Exists()) << Formatted(
+        "the companion key must get no PortName when the interface takes it, found \"%s\"",
+        Narrow(stray.AsText()).c_str());
 }
 
-BEHAVIOUR_CHECK(BulkInstanceIdDifferingOnlyInLetterCaseBindsNothing) {
+TEST_F(BehaviourCheck, BulkInstanceIdDifferingOnlyInLetterCaseBindsNothing) {
     LOAD_MODULE_OR_SKIP(ModuleBuild::Shipped);
     ADD_USB_PRINTER_OR_FAIL();
     ADD_DEVICE_OR_FAIL(companion, W("VraCompanionD"), W("Companion D"), names::otherDevicesSetupClass);
     SKIP_UNLESS_PREPARED(companion->ExposeInterface(names::defaultCompanionInterface));
     const WideText lowered = Lowered(companion->InstanceId());
-    CHECK(lowered != companion->InstanceId(), "the identifier \"%s\" has no upper-case letter to lower",
-          Narrow(companion->InstanceId()).c_str());
+    EXPECT_TRUE(lowered != companion->InstanceId()) << Formatted(
+        "the identifier \"%s\" has no upper-case letter to lower", Narrow(companion->InstanceId()).c_str());
     world.WriteText(HKEY_LOCAL_MACHINE, names::defaultCompanionKey, names::bulkInstanceId, lowered);
 
     const DWORD answer = PrePass(world, *printer);
-    CHECK(answer == names::postProcessingRequired, "expected 0xe0000226, got %#lx", answer);
+    EXPECT_TRUE(answer == names::postProcessingRequired)
+        << Formatted("expected 0xe0000226, got %#lx", answer);
     const StoredValue notBound =
         companion->ReadInterfaceValue(names::defaultCompanionInterface, names::portName);
-    CHECK(!notBound.Exists(), "\"%s\" must not match \"%s\", yet the interface key got PortName \"%s\"",
-          Narrow(lowered).c_str(), Narrow(companion->InstanceId()).c_str(),
-          Narrow(notBound.AsText()).c_str());
-    CHECK(!CompanionKeyValue(world, names::defaultCompanionKey, names::portName).Exists(),
-          "a failed match must not fall back to the companion key");
+    EXPECT_TRUE(!notBound.Exists()) << Formatted(
+        "\"%s\" must not match \"%s\", yet the interface key got PortName \"%s\"", Narrow(lowered).c_str(),
+        Narrow(companion->InstanceId()).c_str(), Narrow(notBound.AsText()).c_str());
+    EXPECT_TRUE(!CompanionKeyValue(world, names::defaultCompanionKey, names::portName).Exists())
+        << "a failed match must not fall back to the companion key";
 }
 
-BEHAVIOUR_CHECK(TheCompanionIsFoundBehindOtherPresentInterfacesOfItsClass) {
+TEST_F(BehaviourCheck, TheCompanionIsFoundBehindOtherPresentInterfacesOfItsClass) {
     LOAD_MODULE_OR_SKIP(ModuleBuild::Shipped);
     ADD_USB_PRINTER_OR_FAIL();
     ADD_DEVICE_OR_FAIL(first, W("VraCompanionB"), W("Companion B"), names::otherDevicesSetupClass);
@@ -109,75 +113,80 @@ BEHAVIOUR_CHECK(TheCompanionIsFoundBehindOtherPresentInterfacesOfItsClass) {
     WorldDevice& target = firstIndex > secondIndex ? *first : *second;
     WorldDevice& other = firstIndex > secondIndex ? *second : *first;
     const int targetIndex = firstIndex > secondIndex ? firstIndex : secondIndex;
-    CHECK(targetIndex >= 1, "expected the named companion behind another one, at index %d", targetIndex);
+    EXPECT_TRUE(targetIndex >= 1) << Formatted("expected the named companion behind another one, at index %d",
+                                               targetIndex);
     world.WriteText(HKEY_LOCAL_MACHINE, names::defaultCompanionKey, names::bulkInstanceId,
                     target.InstanceId());
 
     const DWORD answer = PrePass(world, *printer);
-    CHECK(answer == names::postProcessingRequired, "expected 0xe0000226, got %#lx", answer);
+    EXPECT_TRUE(answer == names::postProcessingRequired)
+        << Formatted("expected 0xe0000226, got %#lx", answer);
     const StoredValue bound = target.ReadInterfaceValue(names::defaultCompanionInterface, names::portName);
-    CHECK(bound.Exists() && bound.AsText() == kUsbPort,
-          "expected PortName \"USB001\" in the interface key of %s (index %d), got status %ld",
-          Narrow(target.InstanceId()).c_str(), targetIndex, bound.status);
-    CHECK(!other.ReadInterfaceValue(names::defaultCompanionInterface, names::portName).Exists(),
-          "the other companion's interface must get no PortName");
+    EXPECT_TRUE(bound.Exists() && bound.AsText() == kUsbPort)
+        << Formatted("expected PortName \"USB001\" in the interface key of %s (index %d), got status %ld",
+                     Narrow(target.InstanceId()).c_str(), targetIndex, bound.status);
+    EXPECT_TRUE(!other.ReadInterfaceValue(names::defaultCompanionInterface, names::portName).Exists())
+        << "the other companion's interface must get no PortName";
 }
 
-BEHAVIOUR_CHECK(WithoutBulkInstanceIdPortNameGoesIntoTheCompanionKey) {
+TEST_F(BehaviourCheck, WithoutBulkInstanceIdPortNameGoesIntoTheCompanionKey) {
     LOAD_MODULE_OR_SKIP(ModuleBuild::Shipped);
     ADD_USB_PRINTER_OR_FAIL();
     const DWORD answer = PrePass(world, *printer);
-    CHECK(answer == names::postProcessingRequired, "expected 0xe0000226, got %#lx", answer);
+    EXPECT_TRUE(answer == names::postProcessingRequired)
+        << Formatted("expected 0xe0000226, got %#lx", answer);
     const StoredValue port = CompanionKeyValue(world, names::defaultCompanionKey, names::portName);
-    CHECK(port.Exists(), "expected the default companion key created with PortName, got status %ld",
-          port.status);
-    CHECK(port.type == REG_SZ && port.AsText() == kUsbPort, "expected REG_SZ \"USB001\", got %s \"%s\"",
-          TypeName(port.type), Narrow(port.AsText()).c_str());
-    CHECK(!world.KeyExists(HKEY_LOCAL_MACHINE, names::alternateCompanionKey),
-          "the alternate companion key must stay absent");
+    EXPECT_TRUE(port.Exists()) << Formatted(
+        "expected the default companion key created with PortName, got status %ld", port.status);
+    EXPECT_TRUE(port.type == REG_SZ && port.AsText() == kUsbPort) << Formatted(
+        "expected REG_SZ \"USB001\", got %s \"%s\"", TypeName(port.type), Narrow(port.AsText()).c_str());
+    EXPECT_TRUE(!world.KeyExists(HKEY_LOCAL_MACHINE, names::alternateCompanionKey))
+        << "the alternate companion key must stay absent";
 }
 
-BEHAVIOUR_CHECK(BulkInstanceIdOfAnotherTypeCountsAsAbsent) {
+TEST_F(BehaviourCheck, BulkInstanceIdOfAnotherTypeCountsAsAbsent) {
     LOAD_MODULE_OR_SKIP(ModuleBuild::Shipped);
     ADD_USB_PRINTER_OR_FAIL();
     world.WriteDword(HKEY_LOCAL_MACHINE, names::defaultCompanionKey, names::bulkInstanceId, 7);
     const DWORD answer = PrePass(world, *printer);
-    CHECK(answer == names::postProcessingRequired, "expected 0xe0000226, got %#lx", answer);
+    EXPECT_TRUE(answer == names::postProcessingRequired)
+        << Formatted("expected 0xe0000226, got %#lx", answer);
     const StoredValue port = CompanionKeyValue(world, names::defaultCompanionKey, names::portName);
-    CHECK(port.Exists() && port.AsText() == kUsbPort,
-          "a REG_DWORD BulkInstanceID: expected PortName \"USB001\" in the companion key, got status %ld",
-          port.status);
+    EXPECT_TRUE(port.Exists() && port.AsText() == kUsbPort) << Formatted(
+        "a REG_DWORD BulkInstanceID: expected PortName \"USB001\" in the companion key, got status %ld",
+        port.status);
 }
 
-BEHAVIOUR_CHECK(BulkInstanceIdNamingNoPresentDeviceBindsNothing) {
+TEST_F(BehaviourCheck, BulkInstanceIdNamingNoPresentDeviceBindsNothing) {
     LOAD_MODULE_OR_SKIP(ModuleBuild::Shipped);
     ADD_USB_PRINTER_OR_FAIL();
     world.WriteText(HKEY_LOCAL_MACHINE, names::defaultCompanionKey, names::bulkInstanceId,
                     W("ROOT\\VRANOSUCHCOMPANION\\0000"));
     const DWORD answer = PrePass(world, *printer);
-    CHECK(answer == names::postProcessingRequired, "expected 0xe0000226, got %#lx", answer);
+    EXPECT_TRUE(answer == names::postProcessingRequired)
+        << Formatted("expected 0xe0000226, got %#lx", answer);
     const StoredValue port = CompanionKeyValue(world, names::defaultCompanionKey, names::portName);
-    CHECK(!port.Exists(),
-          "expected no PortName in the companion key when its named device is missing, found "
-          "\"%s\"",
-          Narrow(port.AsText()).c_str());
+    EXPECT_TRUE(!port.Exists()) << Formatted(
+        "expected no PortName in the companion key when its named device is missing, found "
+        "\"%s\"",
+        Narrow(port.AsText()).c_str());
 }
 
-BEHAVIOUR_CHECK(CurrentDeviceTypeZeroSelectsTheDefaultCompanionAndIsConsumed) {
+TEST_F(BehaviourCheck, CurrentDeviceTypeZeroSelectsTheDefaultCompanionAndIsConsumed) {
     LOAD_MODULE_OR_SKIP(ModuleBuild::Shipped);
     ADD_USB_PRINTER_OR_FAIL();
     CheckSelectorPicksItsCompanion(world, *printer, 0, names::defaultCompanionKey,
                                    names::alternateCompanionKey);
 }
 
-BEHAVIOUR_CHECK(CurrentDeviceTypeOneSelectsTheAlternateCompanionAndIsConsumed) {
+TEST_F(BehaviourCheck, CurrentDeviceTypeOneSelectsTheAlternateCompanionAndIsConsumed) {
     LOAD_MODULE_OR_SKIP(ModuleBuild::Shipped);
     ADD_USB_PRINTER_OR_FAIL();
     CheckSelectorPicksItsCompanion(world, *printer, 1, names::alternateCompanionKey,
                                    names::defaultCompanionKey);
 }
 
-BEHAVIOUR_CHECK(PortsWithoutUsbInThisLetterCaseBindNothing) {
+TEST_F(BehaviourCheck, PortsWithoutUsbInThisLetterCaseBindNothing) {
     LOAD_MODULE_OR_SKIP(ModuleBuild::Shipped);
     ADD_DEVICE_OR_FAIL(printer, kPrinterEnumerator, kPrinterDescription, names::printerSetupClass);
     const WCHAR* const ports[] = {W("usb001"), W("LPT1:"), W("FILE:")};
@@ -186,10 +195,12 @@ BEHAVIOUR_CHECK(PortsWithoutUsbInThisLetterCaseBindNothing) {
         printer->SetHardwareText(names::portName, port);
         world.WriteDword(HKEY_LOCAL_MACHINE, names::printSettingsKey, names::currentDeviceType, 1);
         const DWORD answer = PrePass(world, *printer);
-        CHECK(answer == names::postProcessingRequired, "port %s: expected 0xe0000226, got %#lx",
-              Narrow(port).c_str(), answer);
-        CHECK(CompanionKeysUntouched(world), "port %s: expected no companion key", Narrow(port).c_str());
-        CHECK(world.ReadValue(HKEY_LOCAL_MACHINE, names::printSettingsKey, names::currentDeviceType).Exists(),
-              "port %s: CurrentDeviceType must stay", Narrow(port).c_str());
+        EXPECT_TRUE(answer == names::postProcessingRequired)
+            << Formatted("port %s: expected 0xe0000226, got %#lx", Narrow(port).c_str(), answer);
+        EXPECT_TRUE(CompanionKeysUntouched(world))
+            << Formatted("port %s: expected no companion key", Narrow(port).c_str());
+        EXPECT_TRUE(
+            world.ReadValue(HKEY_LOCAL_MACHINE, names::printSettingsKey, names::currentDeviceType).Exists())
+            << Formatted("port %s: CurrentDeviceType must stay", Narrow(port).c_str());
     }
 }

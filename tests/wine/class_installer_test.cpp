@@ -5,15 +5,18 @@
 // calls co-installers before the class installer only; the test then plays the service's part for the
 // post pass, with the class installer's result in InstallResult, as Windows does. A device that the
 // service installed with the co-installer in it must come out as an otherwise identical device installed
-// without it.
+// without it. GoogleTest tests, run under Wine by CTest.
+#include "tests/two_sided/two_sided_test.h"
 #include "tests/wine/support/coinstaller_module.h"
 #include "tests/wine/support/driver_package.h"
 #include "tests/wine/support/orvale_registry.h"
 #include "tests/wine/support/registry_values.h"
 #include "tests/wine/support/test_device.h"
 #include "tests/wine/support/test_printer.h"
-#include "tests/wine/wine_check.h"
 
+#include <gtest/gtest.h>
+
+#include <optional>
 #include <string>
 
 using namespace winetest;
@@ -47,12 +50,17 @@ class InstallationSurroundings {
         : companion(L"VraServiceCompanion", L"Alpha 100 Companion", kOtherDevicesSetupClass),
           queue(kQueueName, kPclDriver, kQueuePort) {
         ForgetCoInstallerState();
-        ready = CHECK(companion.IsRegistered() && companion.ExposeInterface(kDefaultCompanionInterface),
-                      "cannot make the companion present: %s", companion.Failure().c_str()) &&
-                CHECK(queue.IsAdded(), "cannot add the queue: %s", queue.Failure().c_str());
-        if (!ready) {
+        const bool companionPresent =
+            companion.IsRegistered() && companion.ExposeInterface(kDefaultCompanionInterface);
+        EXPECT_TRUE(companionPresent) << "cannot make the companion present: " << companion.Failure();
+        if (!companionPresent) {
             return;
         }
+        EXPECT_TRUE(queue.IsAdded()) << "cannot add the queue: " << queue.Failure();
+        if (!queue.IsAdded()) {
+            return;
+        }
+        ready = true;
         queue.SetDataText(kQueuePort, L"Alpha 100");
         WriteText(HKEY_LOCAL_MACHINE, kDefaultCompanionKey, kBulkInstanceIdValue, companion.InstanceId());
         WriteDword(HKEY_LOCAL_MACHINE, kPrintSettingsKey, kCurrentDeviceTypeValue, 0);
@@ -77,20 +85,20 @@ class InstallationSurroundings {
 // its caller (this SetupAPI), in which case InstallContext must still be 2.
 bool CheckPrePassRanInService(InstallationSurroundings& around, const ServiceAnswer& answer) {
     const RegistryValue port = around.BoundPort();
-    CHECK(port.Exists() && port.AsText() == kUsbPort,
-          "expected the pre pass to bind PortName \"USB001\" at the companion's interface, got status %ld "
-          "(SetupDiCallClassInstaller answered %d, error %#lx)",
-          port.status, answer.succeeded, answer.error);
-    CHECK(!ReadValue(HKEY_LOCAL_MACHINE, kPrintSettingsKey, kCurrentDeviceTypeValue).Exists(),
-          "expected the pre pass to consume CurrentDeviceType");
+    EXPECT_TRUE(port.Exists() && port.AsText() == kUsbPort) << Formatted(
+        "expected the pre pass to bind PortName \"USB001\" at the companion's interface, got status %ld "
+        "(SetupDiCallClassInstaller answered %d, error %#lx)",
+        port.status, answer.succeeded, answer.error);
+    EXPECT_TRUE(!ReadValue(HKEY_LOCAL_MACHINE, kPrintSettingsKey, kCurrentDeviceTypeValue).Exists())
+        << "expected the pre pass to consume CurrentDeviceType";
     // Windows runs the post pass itself once the class installer has answered, and that consumes the
     // stored queue name; this SetupAPI does not ("Co-installer postprocessing not implemented").
     const bool postPassLeftToCaller = UserSettingsValue(kOriginalPrinterNameValue).Exists();
     if (postPassLeftToCaller) {
         const RegistryValue context = UserSettingsValue(kInstallContextValue);
-        CHECK(context.Exists() && context.type == REG_DWORD && context.AsDword() == 2,
-              "expected the pre pass to store InstallContext REG_DWORD 2, got status %ld, %s %lu",
-              context.status, TypeName(context.type), context.AsDword());
+        EXPECT_TRUE(context.Exists() && context.type == REG_DWORD && context.AsDword() == 2)
+            << Formatted("expected the pre pass to store InstallContext REG_DWORD 2, got status %ld, %s %lu",
+                         context.status, TypeName(context.type), context.AsDword());
     }
     return postPassLeftToCaller;
 }
@@ -103,47 +111,67 @@ void PlayPostPassAndCheck(const CoInstallerModule& coinstaller, TestDevice& prin
         COINSTALLER_CONTEXT_DATA seen = {};
         const DWORD post = coinstaller.Call(DIF_INSTALLDEVICE, printer.Set(), printer.Element(), true,
                                             answer.InstallResult(), &seen);
-        CHECK(post == NO_ERROR, "post pass with InstallResult %#lx: expected 0, got %#lx",
-              answer.InstallResult(), post);
-        CHECK(seen.InstallResult == answer.InstallResult() && seen.PrivateData == nullptr,
-              "the post pass must leave the context record alone: got InstallResult %#lx, PrivateData %p",
-              seen.InstallResult, seen.PrivateData);
+        EXPECT_TRUE(post == NO_ERROR) << Formatted("post pass with InstallResult %#lx: expected 0, got %#lx",
+                                                   answer.InstallResult(), post);
+        EXPECT_TRUE(seen.InstallResult == answer.InstallResult() && seen.PrivateData == nullptr) << Formatted(
+            "the post pass must leave the context record alone: got InstallResult %#lx, PrivateData %p",
+            seen.InstallResult, seen.PrivateData);
     }
     const RegistryValue context = UserSettingsValue(kInstallContextValue);
-    CHECK(context.status == ERROR_FILE_NOT_FOUND,
-          "expected InstallContext cleared by the post pass, got status %ld, %lu", context.status,
-          context.AsDword());
+    EXPECT_TRUE(context.status == ERROR_FILE_NOT_FOUND)
+        << Formatted("expected InstallContext cleared by the post pass, got status %ld, %lu", context.status,
+                     context.AsDword());
     const RegistryValue name = UserSettingsValue(kOriginalPrinterNameValue);
-    CHECK(name.status == ERROR_FILE_NOT_FOUND,
-          "expected InstallContextOriginalPrinterName consumed by the post pass, got status %ld, \"%s\"",
-          name.status, Narrow(name.AsText()).c_str());
+    EXPECT_TRUE(name.status == ERROR_FILE_NOT_FOUND) << Formatted(
+        "expected InstallContextOriginalPrinterName consumed by the post pass, got status %ld, \"%s\"",
+        name.status, Narrow(name.AsText()).c_str());
     DWORD level4Error = ERROR_SUCCESS;
     if (SpoolerRenamesAtLevel4(around.Queue(), &level4Error)) {
-        CHECK(around.Queue().CurrentName() == kComposedName, "expected the queue renamed, got \"%s\"",
-              Narrow(around.Queue().CurrentName()).c_str());
+        EXPECT_TRUE(around.Queue().CurrentName() == kComposedName) << Formatted(
+            "expected the queue renamed, got \"%s\"", Narrow(around.Queue().CurrentName()).c_str());
     } else {
-        CHECK(around.Queue().CurrentName() == kQueueName, "the queue must keep its name, got \"%s\"",
-              Narrow(around.Queue().CurrentName()).c_str());
-        SKIP("queue rename: this spooler refuses SetPrinterW at level 4 (error %lu)", level4Error);
+        EXPECT_TRUE(around.Queue().CurrentName() == kQueueName) << Formatted(
+            "the queue must keep its name, got \"%s\"", Narrow(around.Queue().CurrentName()).c_str());
+        GTEST_SKIP() << "queue rename: this spooler refuses SetPrinterW at level 4 (error " << level4Error
+                     << ")";
     }
 }
 
-void test_installation_with_driver_package(const CoInstallerModule& coinstaller, const std::string& module) {
-    CHECK_AREA("a driver package's INF registers the co-installer in the device's driver key");
+} // namespace
+
+// Each test with the co-installer loaded as the service's own reference: Windows keeps a device's
+// co-installers loaded from the pre pass to the post pass, while this SetupAPI loads the DLL for each call
+// and releases it at once. Holding it here keeps the instance that SetupAPI calls loaded for the post pass.
+class ClassInstaller : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(coinstaller.IsLoaded()) << coinstaller.LoadFailure();
+        std::string why;
+        ASSERT_TRUE(EnsurePrinterDriver(kPclDriver, &why)) << "cannot install the printer driver: " << why;
+    }
+    void TearDown() override { ForgetCoInstallerState(); }
+
+    const std::string module = CoInstallerPath();
+    const CoInstallerModule coinstaller{module};
+};
+
+TEST_F(ClassInstaller, ADriverPackageRegistersTheCoInstallerThatTheServiceRunsAroundItsSuccess) {
+    // The step that failures are reported under (as SCOPED_TRACE does for a scope), each replacing the last.
+    std::optional<::testing::ScopedTrace> step;
+    step.emplace(__FILE__, __LINE__,
+                 "a driver package's INF registers the co-installer in the device's driver key");
     TestDevice printer(L"VraServicePrinter", kDescription, kPrinterSetupClass);
     PrinterDriverPackage package("vra_service_package", kModel, kHardwareId, module);
     std::string why;
-    if (!CHECK(printer.IsRegistered(), "cannot register the printer: %s", printer.Failure().c_str()) ||
-        !CHECK(package.PrepareInstall(printer.Set(), printer.Element(), &why), "%s", why.c_str())) {
-        return;
-    }
+    ASSERT_TRUE(printer.IsRegistered()) << "cannot register the printer: " << printer.Failure();
+    ASSERT_TRUE(package.PrepareInstall(printer.Set(), printer.Element(), &why)) << why;
     printer.SetHardwareText(kPortNameValue, kUsbPort);
     const std::wstring expected = Widen(module) + L",VRACoInstallerEntryProc";
     const std::wstring registered = RegisteredCoInstallers(printer.Set(), printer.Element());
-    CHECK(registered == expected, "expected CoInstallers32 \"%s\", got \"%s\"", Narrow(expected).c_str(),
-          Narrow(registered).c_str());
+    EXPECT_TRUE(registered == expected) << Formatted("expected CoInstallers32 \"%s\", got \"%s\"",
+                                                     Narrow(expected).c_str(), Narrow(registered).c_str());
 
-    CHECK_AREA("SetupDiCallClassInstaller(DIF_INSTALLDEVICE) runs the pre pass");
+    step.emplace(__FILE__, __LINE__, "SetupDiCallClassInstaller(DIF_INSTALLDEVICE) runs the pre pass");
     InstallationSurroundings around;
     if (!around.IsReady()) {
         return;
@@ -151,41 +179,41 @@ void test_installation_with_driver_package(const CoInstallerModule& coinstaller,
     const ServiceAnswer answer = InstallDevice(printer);
     const bool leftToCaller = CheckPrePassRanInService(around, answer);
 
-    CHECK_AREA("the installation's result is the service's own");
+    step.emplace(__FILE__, __LINE__, "the installation's result is the service's own");
     // The same installation of an otherwise identical device whose package names no co-installer.
-    CHECK(answer.succeeded,
-          "expected the device installed with the package's driver selected, got error %#lx", answer.error);
+    EXPECT_TRUE(answer.succeeded) << Formatted(
+        "expected the device installed with the package's driver selected, got error %#lx", answer.error);
     TestDevice twin(L"VraServiceTwin", kDescription, kPrinterSetupClass);
     PrinterDriverPackage plain("vra_service_plain_package", kModel, kHardwareId, std::string());
-    if (CHECK(twin.IsRegistered() && plain.PrepareInstall(twin.Set(), twin.Element(), &why),
-              "cannot prepare the device without co-installer: %s %s", twin.Failure().c_str(), why.c_str())) {
+    const bool twinPrepared = twin.IsRegistered() && plain.PrepareInstall(twin.Set(), twin.Element(), &why);
+    EXPECT_TRUE(twinPrepared) << "cannot prepare the device without co-installer: " << twin.Failure() << " "
+                              << why;
+    if (twinPrepared) {
         twin.SetHardwareText(kPortNameValue, kUsbPort);
         const ServiceAnswer without = InstallDevice(twin);
-        CHECK(answer.SameAs(without),
-              "with the co-installer the service answered %d (error %#lx), without it %d (error %#lx)",
-              answer.succeeded, answer.error, without.succeeded, without.error);
+        EXPECT_TRUE(answer.SameAs(without)) << Formatted(
+            "with the co-installer the service answered %d (error %#lx), without it %d (error %#lx)",
+            answer.succeeded, answer.error, without.succeeded, without.error);
     }
 
-    CHECK_AREA("the post pass with the class installer's success");
+    step.emplace(__FILE__, __LINE__, "the post pass with the class installer's success");
     PlayPostPassAndCheck(coinstaller, printer, around, answer, leftToCaller);
 }
 
 // Without a selected driver the class installer's part fails; the co-installer's pre pass runs before
 // it all the same, the failure is the service's own, and the post pass runs the same steps after it.
-void test_installation_without_driver(const CoInstallerModule& coinstaller, const std::string& module) {
-    CHECK_AREA("a failed class installation: the pre pass still runs");
+TEST_F(ClassInstaller, WithoutADriverThePrePassStillRunsAndTheFailureIsTheServicesOwn) {
+    std::optional<::testing::ScopedTrace> step;
+    step.emplace(__FILE__, __LINE__, "a failed class installation: the pre pass still runs");
     TestDevice printer(L"VraServiceNoDriver", kDescription, kPrinterSetupClass);
     TestDevice twin(L"VraServiceNoDriverTwin", kDescription, kPrinterSetupClass);
-    if (!CHECK(printer.IsRegistered() && twin.IsRegistered(), "cannot register the printers: %s %s",
-               printer.Failure().c_str(), twin.Failure().c_str())) {
-        return;
-    }
+    ASSERT_TRUE(printer.IsRegistered() && twin.IsRegistered()) << Formatted(
+        "cannot register the printers: %s %s", printer.Failure().c_str(), twin.Failure().c_str());
     // The value that DIF_REGISTER_COINSTALLERS would write, which needs a selected driver.
     const LONG registered =
         printer.SetDriverMultiText(L"CoInstallers32", Widen(module) + L",VRACoInstallerEntryProc");
-    if (!CHECK(registered == ERROR_SUCCESS, "cannot write CoInstallers32, error %ld", registered)) {
-        return;
-    }
+    ASSERT_TRUE(registered == ERROR_SUCCESS)
+        << Formatted("cannot write CoInstallers32, error %ld", registered);
     printer.SetHardwareText(kPortNameValue, kUsbPort);
     twin.SetHardwareText(kPortNameValue, kUsbPort);
     InstallationSurroundings around;
@@ -195,16 +223,16 @@ void test_installation_without_driver(const CoInstallerModule& coinstaller, cons
     const ServiceAnswer answer = InstallDevice(printer);
     const bool leftToCaller = CheckPrePassRanInService(around, answer);
 
-    CHECK_AREA("a failed class installation: the failure is the service's own");
+    step.emplace(__FILE__, __LINE__, "a failed class installation: the failure is the service's own");
     const ServiceAnswer without = InstallDevice(twin);
-    CHECK(!answer.succeeded && answer.error == ERROR_NO_DRIVER_SELECTED,
-          "expected ERROR_NO_DRIVER_SELECTED (%#lx) from the class installer, got %d, error %#lx",
-          static_cast<DWORD>(ERROR_NO_DRIVER_SELECTED), answer.succeeded, answer.error);
-    CHECK(answer.SameAs(without),
-          "with the co-installer the service answered %d (error %#lx), without it %d (error %#lx)",
-          answer.succeeded, answer.error, without.succeeded, without.error);
+    EXPECT_TRUE(!answer.succeeded && answer.error == ERROR_NO_DRIVER_SELECTED)
+        << Formatted("expected ERROR_NO_DRIVER_SELECTED (%#lx) from the class installer, got %d, error %#lx",
+                     static_cast<DWORD>(ERROR_NO_DRIVER_SELECTED), answer.succeeded, answer.error);
+    EXPECT_TRUE(answer.SameAs(without))
+        << Formatted("with the co-installer the service answered %d (error %#lx), without it %d (error %#lx)",
+                     answer.succeeded, answer.error, without.succeeded, without.error);
 
-    CHECK_AREA("the post pass with the class installer's failure");
+    step.emplace(__FILE__, __LINE__, "the post pass with the class installer's failure");
     PlayPostPassAndCheck(coinstaller, printer, around, answer, leftToCaller);
 }
 
@@ -213,19 +241,16 @@ void test_installation_without_driver(const CoInstallerModule& coinstaller, cons
 // fails the request when a co-installer of the class list answers an error, while it goes on to the class
 // installer after an error from one named in the driver key. Here, then, a co-installer that answered
 // anything but success or ERROR_DI_POSTPROCESSING_REQUIRED would change the service's result.
-void test_class_list_reaches_coinstaller(const std::string& module) {
-    CHECK_AREA("the Printer class's co-installer list reaches the co-installer, and the result stands");
+TEST_F(ClassInstaller, ThePrinterClassListReachesTheCoInstallerAndTheResultStands) {
     TestDevice printer(L"VraServiceClassWide", kDescription, kPrinterSetupClass);
     TestDevice twin(L"VraServiceClassWideTwin", kDescription, kPrinterSetupClass);
     PrinterDriverPackage plain("vra_service_class_package", kModel, kHardwareId, std::string());
     std::string why;
-    if (!CHECK(printer.IsRegistered() && twin.IsRegistered(), "cannot register the printers: %s %s",
-               printer.Failure().c_str(), twin.Failure().c_str()) ||
-        !CHECK(plain.PrepareInstall(printer.Set(), printer.Element(), &why) &&
-                   plain.PrepareInstall(twin.Set(), twin.Element(), &why),
-               "cannot select the driver: %s", why.c_str())) {
-        return;
-    }
+    ASSERT_TRUE(printer.IsRegistered() && twin.IsRegistered())
+        << "cannot register the printers: " << printer.Failure() << " " << twin.Failure();
+    ASSERT_TRUE(plain.PrepareInstall(printer.Set(), printer.Element(), &why) &&
+                plain.PrepareInstall(twin.Set(), twin.Element(), &why))
+        << "cannot select the driver: " << why;
     ForgetCoInstallerState();
     // The twin is installed before the list names the co-installer, so that the co-installer never sees it.
     const ServiceAnswer without = InstallDevice(twin);
@@ -239,16 +264,17 @@ void test_class_list_reaches_coinstaller(const std::string& module) {
                                 reinterpret_cast<const BYTE*>(list.c_str()),
                                 static_cast<DWORD>((list.size() + 1) * sizeof(wchar_t)));
     }
-    if (CHECK(status == ERROR_SUCCESS, "cannot register in the class list, error %ld", status)) {
+    EXPECT_TRUE(status == ERROR_SUCCESS) << "cannot register in the class list, error " << status;
+    if (status == ERROR_SUCCESS) {
         const ServiceAnswer answer = InstallDevice(printer);
         const RegistryValue context = UserSettingsValue(kInstallContextValue);
-        CHECK(context.Exists() && context.AsDword() == 2,
-              "expected the pre pass to store InstallContext 2, got status %ld, %lu", context.status,
-              context.AsDword());
-        CHECK(answer.succeeded && answer.SameAs(without),
-              "expected the device installed as without the co-installer: with it the service answered %d "
-              "(error %#lx), without it %d (error %#lx)",
-              answer.succeeded, answer.error, without.succeeded, without.error);
+        EXPECT_TRUE(context.Exists() && context.AsDword() == 2)
+            << Formatted("expected the pre pass to store InstallContext 2, got status %ld, %lu",
+                         context.status, context.AsDword());
+        EXPECT_TRUE(answer.succeeded && answer.SameAs(without)) << Formatted(
+            "expected the device installed as without the co-installer: with it the service answered %d "
+            "(error %#lx), without it %d (error %#lx)",
+            answer.succeeded, answer.error, without.succeeded, without.error);
     }
     if (key != nullptr) {
         // Every later installation of a printer would reach the co-installer otherwise.
@@ -258,40 +284,14 @@ void test_class_list_reaches_coinstaller(const std::string& module) {
     ForgetCoInstallerState();
 }
 
-void test_other_request_passes_through(const std::string& module) {
-    CHECK_AREA("the service's other requests leave the co-installer's state alone");
+TEST_F(ClassInstaller, TheServicesOtherRequestsLeaveTheCoInstallersStateAlone) {
     TestDevice printer(L"VraServiceOtherRequest", kDescription, kPrinterSetupClass);
-    if (!CHECK(printer.IsRegistered(), "cannot register the printer: %s", printer.Failure().c_str())) {
-        return;
-    }
+    ASSERT_TRUE(printer.IsRegistered())
+        << Formatted("cannot register the printer: %s", printer.Failure().c_str());
     printer.SetHardwareText(kPortNameValue, kUsbPort);
     printer.SetDriverMultiText(L"CoInstallers32", Widen(module) + L",VRACoInstallerEntryProc");
     ForgetCoInstallerState();
     SetupDiCallClassInstaller(DIF_NEWDEVICEWIZARD_FINISHINSTALL, printer.Set(), printer.Element());
-    CHECK(!KeyExists(HKEY_CURRENT_USER, kPrintSettingsKey), "expected no per-user settings key");
-    CHECK(!KeyExists(HKEY_LOCAL_MACHINE, kDefaultCompanionKey), "expected no companion key");
-}
-
-} // namespace
-
-int main(int argc, char** argv) {
-    CHECK_AREA("setting up");
-    const std::string module = CoInstallerPath(argc, argv);
-    // The service's own reference: Windows keeps a device's co-installers loaded from the pre pass to the
-    // post pass, while this SetupAPI loads the DLL for each call and releases it at once. Holding it here
-    // keeps the instance that SetupAPI calls loaded for the post pass.
-    CoInstallerModule coinstaller(argc, argv);
-    std::string why;
-    if (!CHECK(coinstaller.IsLoaded(), "%s", coinstaller.LoadFailure().c_str()) ||
-        !CHECK(EnsurePrinterDriver(kPclDriver, &why), "cannot install the printer driver: %s", why.c_str())) {
-        return winecheck::finish("class_installer_test");
-    }
-
-    test_installation_with_driver_package(coinstaller, module);
-    test_installation_without_driver(coinstaller, module);
-    test_class_list_reaches_coinstaller(module);
-    test_other_request_passes_through(module);
-
-    ForgetCoInstallerState();
-    return winecheck::finish("class_installer_test");
+    EXPECT_TRUE(!KeyExists(HKEY_CURRENT_USER, kPrintSettingsKey)) << "expected no per-user settings key";
+    EXPECT_TRUE(!KeyExists(HKEY_LOCAL_MACHINE, kDefaultCompanionKey)) << "expected no companion key";
 }

@@ -1,8 +1,8 @@
-// Runs the Win32 conformance checks of conformance/ over the simulation, one gtest per check, with the
-// world prepared through the simulation's control API.
+// The fixture of the Win32 conformance checks of conformance/ over the simulation: the world prepared
+// through the simulation's control API, emptied before and after each test, which must leave no handle
+// open.
 #include "conformance/conformance.h"
 #include "simulated_world.h"
-#include "tests/two_sided/gtest_runner.h"
 
 namespace {
 
@@ -39,20 +39,17 @@ class SimulatedConformanceWorld : public ConformanceWorld {
     }
 };
 
-class Conformance : public SimulatedWorld, public ::testing::WithParamInterface<ConformanceCheck> {};
+} // namespace
 
-TEST_P(Conformance, OverTheSimulation) {
-    SimulatedConformanceWorld world;
-    ConformanceWorld& side = world;
-    if (!two_sided::RunCheckUnderGtest(GetParam(), side)) {
-        GTEST_SKIP() << two_sided::SkipReason();
-    }
-    EXPECT_EQ(0u, winsim::OpenKeyCount()) << "the check left registry handles open";
-    EXPECT_EQ(0u, winsim::OpenPrinterCount()) << "the check left printer handles open";
-    EXPECT_EQ(0u, winsim::OpenDeviceSetCount()) << "the check left device sets open";
+std::unique_ptr<ConformanceWorld> NewConformanceWorld() {
+    return std::make_unique<SimulatedConformanceWorld>();
 }
 
-INSTANTIATE_TEST_SUITE_P(Win32, Conformance, ::testing::ValuesIn(ConformanceChecks()),
-                         two_sided::CheckName<ConformanceWorld>);
-
-} // namespace
+void ConformanceCheck::TearDown() {
+    if (!IsSkipped()) {
+        EXPECT_EQ(0u, winsim::OpenKeyCount()) << "the check left registry handles open";
+        EXPECT_EQ(0u, winsim::OpenPrinterCount()) << "the check left printer handles open";
+        EXPECT_EQ(0u, winsim::OpenDeviceSetCount()) << "the check left device sets open";
+    }
+    world.Clear();
+}

@@ -1,26 +1,18 @@
 #include "windows_world.h"
 
 #include "tests/wine/support/registry_values.h"
+#include "tests/wine/support/running_on_wine.h"
 #include "tests/wine/support/test_device.h"
 #include "tests/wine/support/test_printer.h"
 
 #include <winternl.h>
 
 #include <algorithm>
-#include <cstdio>
 
 namespace {
 
 // The system's keys that the checks seed and the module writes, removed between checks.
 const WCHAR* const kSystemKey = L"Software\\Orvale";
-
-StoredValue Stored(const winetest::RegistryValue& value) {
-    StoredValue stored;
-    stored.status = value.status;
-    stored.type = value.type;
-    stored.data = value.data;
-    return stored;
-}
 
 std::string ProgramDirectory() {
     char path[MAX_PATH] = {};
@@ -53,7 +45,7 @@ class WindowsDevice : public WorldDevice {
         return device_.ExposeInterface(interfaceClass) ? nullptr : device_.Failure().c_str();
     }
     StoredValue ReadInterfaceValue(const GUID& interfaceClass, const WCHAR* name) override {
-        return Stored(device_.ReadInterfaceValue(interfaceClass, name));
+        return device_.ReadInterfaceValue(interfaceClass, name);
     }
 
   private:
@@ -75,18 +67,13 @@ const char* WindowsWorld::Name() const {
 }
 
 bool WindowsWorld::IsWine() const {
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    return winetest::RunningOnWine();
 }
 
 void WindowsWorld::Clear() {
     UnloadModule();
     winetest::DeleteKeyTree(HKEY_CURRENT_USER, kSystemKey);
     winetest::DeleteKeyTree(HKEY_LOCAL_MACHINE, kSystemKey);
-    for (HANDLE printer : printers_) {
-        DeletePrinter(printer);
-        ClosePrinter(printer);
-    }
     printers_.clear();
     RemoveLogDirectories();
     AttachDebugger(false);
@@ -94,7 +81,7 @@ void WindowsWorld::Clear() {
 }
 
 StoredValue WindowsWorld::ReadValue(HKEY root, const WCHAR* path, const WCHAR* name) {
-    return Stored(winetest::ReadValue(root, path, name));
+    return winetest::ReadValue(root, path, name);
 }
 
 LONG WindowsWorld::WriteValue(HKEY root, const WCHAR* path, const WCHAR* name, DWORD type, const void* data,
@@ -131,25 +118,11 @@ int WindowsWorld::PresentInterfaceIndex(const GUID& interfaceClass, const WideTe
 }
 
 const char* WindowsWorld::AddPrinter(const WCHAR* name, const WCHAR* driver, const WCHAR* port) {
-    std::string why;
-    if (!winetest::EnsurePrinterDriver(driver, &why)) {
-        std::snprintf(reason_, sizeof(reason_), "cannot install the printer driver: %s", why.c_str());
-        return reason_;
-    }
-    winetest::DeletePrinterNamed(name);
-    PRINTER_INFO_2W info = {};
-    info.pPrinterName = const_cast<LPWSTR>(name);
-    info.pPortName = const_cast<LPWSTR>(port);
-    info.pDriverName = const_cast<LPWSTR>(driver);
-    info.pPrintProcessor = const_cast<LPWSTR>(L"WinPrint");
-    info.pDatatype = const_cast<LPWSTR>(L"RAW");
-    info.Attributes = PRINTER_ATTRIBUTE_LOCAL;
-    HANDLE printer = AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
+    std::unique_ptr<winetest::TestPrinter> printer = winetest::AddTestPrinter(name, driver, port, &reason_);
     if (printer == nullptr) {
-        std::snprintf(reason_, sizeof(reason_), "AddPrinterW failed with error %lu", GetLastError());
-        return reason_;
+        return reason_.c_str();
     }
-    printers_.push_back(printer);
+    printers_.push_back(std::move(printer));
     return nullptr;
 }
 
@@ -172,24 +145,22 @@ std::vector<WideText> WindowsWorld::PrinterNames() {
 
 const char* WindowsWorld::RenameLimitation() {
     if (renameProbe_ < 0) {
-        // Asked once, of a queue of its own with its record unchanged; the queue needs its driver installed.
+        // Asked once, of a queue of its own with its record unchanged.
         std::string why;
-        if (!winetest::EnsurePrinterDriver(L"Example PCL 6 Driver", &why)) {
-            std::snprintf(reason_, sizeof(reason_),
-                          "cannot install the driver of the spooler's rename probe: %s", why.c_str());
-            return reason_;
+        const std::unique_ptr<winetest::TestPrinter> probe =
+            winetest::AddTestPrinter(L"Vracoins Rename Probe", L"Example PCL 6 Driver", L"FILE:", &why);
+        if (probe == nullptr) {
+            reason_ = "cannot add the spooler's rename probe: " + why;
+            return reason_.c_str();
         }
-        winetest::TestPrinter probe(L"Vracoins Rename Probe", L"Example PCL 6 Driver", L"FILE:");
-        renameProbe_ = winetest::SpoolerRenamesAtLevel4(probe, &renameError_) ? 1 : 0;
+        renameProbe_ = winetest::SpoolerRenamesAtLevel4(*probe, &renameError_) ? 1 : 0;
     }
     if (renameProbe_ == 1) {
         return nullptr;
     }
-    std::snprintf(reason_, sizeof(reason_),
-                  "this spooler refuses SetPrinterW at level 4 (error %lu), the level at which queues are "
-                  "renamed",
-                  renameError_);
-    return reason_;
+    reason_ = "this spooler refuses SetPrinterW at level 4 (error " + std::to_string(renameError_) +
+              "), the level at which queues are renamed";
+    return reason_.c_str();
 }
 
 const char* WindowsWorld::LoadModule(ModuleBuild build) {
@@ -197,9 +168,8 @@ const char* WindowsWorld::LoadModule(ModuleBuild build) {
     moduleName_ = build == ModuleBuild::Shipped ? "vracoins.dll" : "vracoins_testhooks.dll";
     module_ = LoadLibraryA((ProgramDirectory() + moduleName_).c_str());
     if (module_ == nullptr) {
-        std::snprintf(reason_, sizeof(reason_), "LoadLibrary(%s) failed with error %lu", moduleName_.c_str(),
-                      GetLastError());
-        return reason_;
+        reason_ = "LoadLibrary(" + moduleName_ + ") failed with error " + std::to_string(GetLastError());
+        return reason_.c_str();
     }
     entry_ = Export<EntryProc>(module_, "VRACoInstallerEntryProc");
     allocate_ = Export<AllocateHook>(module_, "vracoinsTestHook_allocate");

@@ -5,6 +5,7 @@
 
 #include "tests/behaviour/behaviour_world.h"
 #include "tests/wine/support/debug_output_capture.h"
+#include "tests/wine/support/test_printer.h"
 
 class WindowsWorld : public BehaviourWorld {
   public:
@@ -57,16 +58,16 @@ class WindowsWorld : public BehaviourWorld {
     void RemoveLogDirectories();
 
     winetest::DebugOutputCapture capture_;
-    // The queues the checks added, by the handles AddPrinterW gave: a handle follows its queue through a
-    // rename, so that Clear deletes the queue under whatever name the module gave it.
-    std::vector<HANDLE> printers_;
+    // The queues the checks added: each is deleted through its handle, which follows it through a rename,
+    // so that Clear deletes the queue under whatever name the module gave it.
+    std::vector<std::unique_ptr<winetest::TestPrinter>> printers_;
     std::vector<std::string> logDirectories_;
     std::string moduleName_;
     HMODULE module_ = nullptr;
     EntryProc entry_ = nullptr;
     AllocateHook allocate_ = nullptr;
     ReleaseHook release_ = nullptr;
-    char reason_[200] = {};
+    std::string reason_;
     int renameProbe_ = -1; // unknown, 0 refused, 1 renames
     DWORD renameError_ = ERROR_SUCCESS;
 };

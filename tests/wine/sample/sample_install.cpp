@@ -376,7 +376,7 @@ int main(int argc, char** argv) {
         // from the pre pass until the post pass; this SetupAPI loads the DLL for its call and releases it
         // again at once. Holding the module here keeps the one instance that SetupAPI calls loaded for
         // the post pass, so that the module's state (the tracker's included) spans the installation.
-        CoInstallerModule coinstaller(argc, argv);
+        CoInstallerModule coinstaller(CoInstallerPath(argc, argv));
         if (!coinstaller.IsLoaded()) {
             std::printf("sample installation could not run: loading the co-installer: %s\n",
                         coinstaller.LoadFailure().c_str());

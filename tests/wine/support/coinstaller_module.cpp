@@ -25,8 +25,7 @@ std::string CoInstallerPath(int argc, char** argv) {
     return length == 0 || length >= MAX_PATH ? std::string(argv[1]) : std::string(full, length);
 }
 
-CoInstallerModule::CoInstallerModule(int argc, char** argv) {
-    const std::string path = CoInstallerPath(argc, argv);
+CoInstallerModule::CoInstallerModule(const std::string& path) {
     module = LoadLibraryA(path.c_str());
     if (module == nullptr) {
         char message[MAX_PATH + 64];

@@ -11,12 +11,12 @@ namespace winetest {
 
 // The DLL named on the command line (argv[1]) or, without one, vracoins.dll in the directory of the
 // running program, as a full path.
-std::string CoInstallerPath(int argc, char** argv);
+std::string CoInstallerPath(int argc = 0, char** argv = nullptr);
 
 class CoInstallerModule {
   public:
-    // Loads the DLL at CoInstallerPath.
-    CoInstallerModule(int argc, char** argv);
+    // Loads the DLL at `path` (see CoInstallerPath).
+    explicit CoInstallerModule(const std::string& path);
     ~CoInstallerModule();
     CoInstallerModule(const CoInstallerModule&) = delete;
     CoInstallerModule& operator=(const CoInstallerModule&) = delete;

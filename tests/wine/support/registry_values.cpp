@@ -2,26 +2,7 @@
 
 #include "tests/two_sided/registry_type_name.h"
 
-#include <cstring>
-
 namespace winetest {
-
-DWORD RegistryValue::AsDword() const {
-    DWORD value = 0;
-    if (data.size() == sizeof(value)) {
-        std::memcpy(&value, data.data(), sizeof(value));
-    }
-    return value;
-}
-
-std::wstring RegistryValue::AsText() const {
-    std::wstring text(data.size() / sizeof(wchar_t), L'\0');
-    if (!text.empty()) {
-        std::memcpy(&text[0], data.data(), text.size() * sizeof(wchar_t));
-    }
-    const size_t end = text.find(L'\0');
-    return end == std::wstring::npos ? text : text.substr(0, end);
-}
 
 RegistryValue ReadValueFromKey(HKEY key, const wchar_t* name) {
     RegistryValue value;
@@ -93,15 +74,6 @@ LONG DeleteKeyTree(HKEY root, const wchar_t* path) {
 
 const char* TypeName(DWORD type) {
     return RegistryTypeName(type);
-}
-
-std::string Narrow(const std::wstring& text) {
-    std::string narrow;
-    narrow.reserve(text.size());
-    for (wchar_t unit : text) {
-        narrow.push_back(unit >= 0x20 && unit < 0x7F ? static_cast<char>(unit) : '?');
-    }
-    return narrow;
 }
 
 std::wstring Widen(const std::string& text) {

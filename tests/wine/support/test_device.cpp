@@ -56,7 +56,9 @@ void RemoveLeftover(const GUID& setupClass, const std::wstring& id) {
 } // namespace
 
 TestDevice::TestDevice(const wchar_t* enumeratorName, const wchar_t* description, const GUID& setupClass) {
-    const std::wstring requestedId = std::wstring(L"ROOT\\") + enumeratorName + L"\\0000";
+    const std::wstring name = enumeratorName;
+    const std::wstring requestedId =
+        name.find(L'\\') != std::wstring::npos ? name : L"ROOT\\" + name + L"\\0000";
     RemoveLeftover(setupClass, requestedId);
 
     set = SetupDiCreateDeviceInfoList(&setupClass, nullptr);

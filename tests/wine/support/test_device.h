@@ -16,8 +16,9 @@ namespace winetest {
 class TestDevice {
   public:
     // Creates and registers the root-enumerated device "ROOT\<enumeratorName>\0000" of the given setup
-    // class, with the device description when one is given. A device left over by an earlier run under
-    // that identifier is removed first.
+    // class (or, when `enumeratorName` holds backslashes, the device of that whole instance identifier),
+    // with the device description when one is given. A device left over by an earlier run under that
+    // identifier is removed first.
     TestDevice(const wchar_t* enumeratorName, const wchar_t* description, const GUID& setupClass);
     ~TestDevice();
     TestDevice(const TestDevice&) = delete;

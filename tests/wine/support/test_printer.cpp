@@ -124,6 +124,7 @@ TestPrinter::TestPrinter(const wchar_t* name, const wchar_t* driverName, const w
     info.pPortName = &port[0];
     info.pPrintProcessor = processor;
     info.pDatatype = dataType;
+    info.Attributes = PRINTER_ATTRIBUTE_LOCAL;
     handle = AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&info));
     if (handle == nullptr) {
         failure = Describe("AddPrinterW", GetLastError());
@@ -152,6 +153,21 @@ DWORD TestPrinter::SetDataText(const wchar_t* valueName, const wchar_t* text) co
     return SetPrinterDataW(handle, &name[0], REG_SZ,
                            reinterpret_cast<BYTE*>(const_cast<wchar_t*>(value.c_str())),
                            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
+std::unique_ptr<TestPrinter> AddTestPrinter(const wchar_t* name, const wchar_t* driverName,
+                                            const wchar_t* portName, std::string* why) {
+    std::string driverFailure;
+    if (!EnsurePrinterDriver(driverName, &driverFailure)) {
+        *why = "cannot install the printer driver: " + driverFailure;
+        return nullptr;
+    }
+    auto printer = std::make_unique<TestPrinter>(name, driverName, portName);
+    if (!printer->IsAdded()) {
+        *why = printer->Failure();
+        return nullptr;
+    }
+    return printer;
 }
 
 std::vector<std::wstring> LocalPrinterNames() {

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,11 @@ class TestPrinter {
     HANDLE handle = nullptr;
     std::string failure;
 };
+
+// A queue added for the length of a check with its driver installed first (EnsurePrinterDriver); null,
+// with the reason in `why`, when the driver or the queue cannot be added.
+std::unique_ptr<TestPrinter> AddTestPrinter(const wchar_t* name, const wchar_t* driverName,
+                                            const wchar_t* portName, std::string* why);
 
 // The names of the local printers, in the spooler's order (EnumPrintersW, PRINTER_ENUM_LOCAL, level 4).
 std::vector<std::wstring> LocalPrinterNames();

@@ -1,9 +1,12 @@
-// Conformance checks of the Win32 behaviour this project relies on, written once against the Win32 API
-// and a small world interface, and run both over the host simulation (inside winsim_tests) and on
-// Windows or Wine (by a plain executable). Each side supplies its own ConformanceWorld.
+// Conformance checks of the Win32 behaviour this project relies on, GoogleTest tests written once against
+// the Win32 API and a small world interface, TEST_F(ConformanceCheck, Name), and run both over the host
+// simulation (inside winsim_tests) and on Windows or Wine (the program conformance.exe). Each side
+// supplies its own ConformanceWorld.
 #pragma once
 
-#include "tests/two_sided/two_sided_check.h"
+#include "tests/two_sided/two_sided_test.h"
+
+#include <memory>
 
 // How a side prepares the world that the checks need. Each preparing function returns null when done,
 // or the reason this side cannot do it; the check is then skipped with that reason.
@@ -28,13 +31,14 @@ class ConformanceWorld {
                                         const WCHAR* valueName, const WCHAR* valueText) = 0;
 };
 
-using ConformanceCheck = NamedCheck<ConformanceWorld>;
+// The checks' fixture: each test gets `world`, its side's world. Each side defines NewConformanceWorld and
+// ConformanceCheck::TearDown (on the host: no handle left open).
+std::unique_ptr<ConformanceWorld> NewConformanceWorld();
 
-inline std::vector<ConformanceCheck>& ConformanceChecks() {
-    return ChecksOf<ConformanceWorld>();
-}
-
-#define CONFORMANCE_CHECK(name) TWO_SIDED_CHECK(ConformanceWorld, name)
+class ConformanceCheck : public TwoSidedTest<ConformanceWorld, NewConformanceWorld> {
+  protected:
+    void TearDown() override;
+};
 
 // The key under HKEY_CURRENT_USER that the checks use, and that ConformanceWorld::Clear removes.
 #define CONFORMANCE_KEY W("Software\\VracoinsConformance")

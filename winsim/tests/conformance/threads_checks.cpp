@@ -55,73 +55,73 @@ DWORD WINAPI CountUnderTheSection(LPVOID parameter) {
 
 } // namespace
 
-CONFORMANCE_CHECK(CreatedThreadRunsItsRoutineAndItsHandleTellsTheResult) {
+TEST_F(ConformanceCheck, CreatedThreadRunsItsRoutineAndItsHandleTellsTheResult) {
     world.Clear();
     Probe probe;
     DWORD reportedId = 0;
     HANDLE thread = CreateThread(nullptr, 0, RecordItself, &probe, 0, &reportedId);
-    if (!CHECK(thread != nullptr, "CreateThread failed with error %lu",
-               static_cast<unsigned long>(GetLastError()))) {
-        return;
-    }
+    ASSERT_TRUE(thread != nullptr) << Formatted("CreateThread failed with error %lu",
+                                                static_cast<unsigned long>(GetLastError()));
     const DWORD waited = WaitForSingleObject(thread, INFINITE);
-    CHECK(waited == WAIT_OBJECT_0, "expected WAIT_OBJECT_0, got %#lx", static_cast<unsigned long>(waited));
-    CHECK(probe.seenParameter == &probe, "the routine got parameter %p, expected %p", probe.seenParameter,
-          static_cast<void*>(&probe));
-    CHECK(probe.seenThreadId == reportedId && reportedId != 0,
-          "the routine ran on thread %lu, CreateThread reported %lu",
-          static_cast<unsigned long>(probe.seenThreadId), static_cast<unsigned long>(reportedId));
-    CHECK(reportedId != GetCurrentThreadId(), "the routine ran on the creating thread %lu",
-          static_cast<unsigned long>(reportedId));
+    EXPECT_TRUE(waited == WAIT_OBJECT_0)
+        << Formatted("expected WAIT_OBJECT_0, got %#lx", static_cast<unsigned long>(waited));
+    EXPECT_TRUE(probe.seenParameter == &probe) << Formatted("the routine got parameter %p, expected %p",
+                                                            probe.seenParameter, static_cast<void*>(&probe));
+    EXPECT_TRUE(probe.seenThreadId == reportedId && reportedId != 0)
+        << Formatted("the routine ran on thread %lu, CreateThread reported %lu",
+                     static_cast<unsigned long>(probe.seenThreadId), static_cast<unsigned long>(reportedId));
+    EXPECT_TRUE(reportedId != GetCurrentThreadId())
+        << Formatted("the routine ran on the creating thread %lu", static_cast<unsigned long>(reportedId));
     DWORD exitCode = 0;
-    CHECK(GetExitCodeThread(thread, &exitCode) && exitCode == 0x1234ABCD,
-          "expected exit code 0x1234abcd, got %#lx (error %lu)", static_cast<unsigned long>(exitCode),
-          static_cast<unsigned long>(GetLastError()));
-    CHECK(CloseHandle(thread), "CloseHandle of the thread failed with error %lu",
-          static_cast<unsigned long>(GetLastError()));
+    EXPECT_TRUE(GetExitCodeThread(thread, &exitCode) && exitCode == 0x1234ABCD)
+        << Formatted("expected exit code 0x1234abcd, got %#lx (error %lu)",
+                     static_cast<unsigned long>(exitCode), static_cast<unsigned long>(GetLastError()));
+    EXPECT_TRUE(CloseHandle(thread)) << Formatted("CloseHandle of the thread failed with error %lu",
+                                                  static_cast<unsigned long>(GetLastError()));
 }
 
-CONFORMANCE_CHECK(WaitTimesOutWhileTheThreadRunsAndAClosedHandleLeavesItRunning) {
+TEST_F(ConformanceCheck, WaitTimesOutWhileTheThreadRunsAndAClosedHandleLeavesItRunning) {
     world.Clear();
     Gate gate;
     InitializeCriticalSection(&gate.section);
     EnterCriticalSection(&gate.section);
     HANDLE thread = CreateThread(nullptr, 0, PassTheGate, &gate, 0, nullptr);
-    if (!CHECK(thread != nullptr, "CreateThread failed with error %lu",
-               static_cast<unsigned long>(GetLastError()))) {
+    EXPECT_TRUE(thread != nullptr) << Formatted("CreateThread failed with error %lu",
+                                                static_cast<unsigned long>(GetLastError()));
+    if (thread == nullptr) {
         LeaveCriticalSection(&gate.section);
         DeleteCriticalSection(&gate.section);
         return;
     }
     const DWORD waited = WaitForSingleObject(thread, 50);
-    CHECK(waited == WAIT_TIMEOUT, "the thread waits at the gate: expected WAIT_TIMEOUT, got %#lx",
-          static_cast<unsigned long>(waited));
+    EXPECT_TRUE(waited == WAIT_TIMEOUT) << Formatted(
+        "the thread waits at the gate: expected WAIT_TIMEOUT, got %#lx", static_cast<unsigned long>(waited));
     DWORD exitCode = 0;
-    CHECK(GetExitCodeThread(thread, &exitCode) && exitCode == STILL_ACTIVE,
-          "expected STILL_ACTIVE while it waits, got %#lx", static_cast<unsigned long>(exitCode));
+    EXPECT_TRUE(GetExitCodeThread(thread, &exitCode) && exitCode == STILL_ACTIVE)
+        << Formatted("expected STILL_ACTIVE while it waits, got %#lx", static_cast<unsigned long>(exitCode));
     LeaveCriticalSection(&gate.section);
-    CHECK(WaitForSingleObject(thread, INFINITE) == WAIT_OBJECT_0,
-          "the thread did not end after the gate opened");
-    CHECK(GetExitCodeThread(thread, &exitCode) && exitCode == 7, "expected exit code 7, got %#lx",
-          static_cast<unsigned long>(exitCode));
+    EXPECT_TRUE(WaitForSingleObject(thread, INFINITE) == WAIT_OBJECT_0)
+        << "the thread did not end after the gate opened";
+    EXPECT_TRUE(GetExitCodeThread(thread, &exitCode) && exitCode == 7)
+        << Formatted("expected exit code 7, got %#lx", static_cast<unsigned long>(exitCode));
     CloseHandle(thread);
 
     // Closing the handle does not end the thread: it passes the gate once it opens.
     gate.passed = 0;
     EnterCriticalSection(&gate.section);
     HANDLE closedEarly = CreateThread(nullptr, 0, PassTheGate, &gate, 0, nullptr);
-    CHECK(closedEarly != nullptr && CloseHandle(closedEarly), "creating or closing the thread failed: %lu",
-          static_cast<unsigned long>(GetLastError()));
+    EXPECT_TRUE(closedEarly != nullptr && CloseHandle(closedEarly)) << Formatted(
+        "creating or closing the thread failed: %lu", static_cast<unsigned long>(GetLastError()));
     LeaveCriticalSection(&gate.section);
     while (closedEarly != nullptr && InterlockedCompareExchange(&gate.passed, 0, 0) == 0) {
         // The thread needs a moment to take and leave the section.
     }
-    CHECK(gate.passed == 1, "the thread of the closed handle did not run on, passed %ld",
-          static_cast<long>(gate.passed));
+    EXPECT_TRUE(gate.passed == 1) << Formatted("the thread of the closed handle did not run on, passed %ld",
+                                               static_cast<long>(gate.passed));
     DeleteCriticalSection(&gate.section);
 }
 
-CONFORMANCE_CHECK(CriticalSectionKeepsConcurrentThreadsFromLosingUpdates) {
+TEST_F(ConformanceCheck, CriticalSectionKeepsConcurrentThreadsFromLosingUpdates) {
     world.Clear();
     SharedCounter counter;
     InitializeCriticalSection(&counter.section);
@@ -137,24 +137,25 @@ CONFORMANCE_CHECK(CriticalSectionKeepsConcurrentThreadsFromLosingUpdates) {
             CloseHandle(thread);
         }
     }
-    CHECK(started == kCountingThreads, "only %d of %d threads started", started, kCountingThreads);
-    CHECK(counter.value == static_cast<long>(started) * kIncrementsPerThread,
-          "expected %ld increments, counted %ld: two threads held the section at once",
-          static_cast<long>(started) * kIncrementsPerThread, counter.value);
+    EXPECT_TRUE(started == kCountingThreads)
+        << Formatted("only %d of %d threads started", started, kCountingThreads);
+    EXPECT_TRUE(counter.value == static_cast<long>(started) * kIncrementsPerThread)
+        << Formatted("expected %ld increments, counted %ld: two threads held the section at once",
+                     static_cast<long>(started) * kIncrementsPerThread, counter.value);
     DeleteCriticalSection(&counter.section);
 }
 
-CONFORMANCE_CHECK(WaitingOnAHandleThatIsNoThreadFails) {
+TEST_F(ConformanceCheck, WaitingOnAHandleThatIsNoThreadFails) {
     world.Clear();
     SetLastError(0);
     const DWORD waited = WaitForSingleObject(kBogusHandle, 0);
-    CHECK(waited == WAIT_FAILED && GetLastError() == ERROR_INVALID_HANDLE,
-          "expected WAIT_FAILED with ERROR_INVALID_HANDLE, got %#lx with error %lu",
-          static_cast<unsigned long>(waited), static_cast<unsigned long>(GetLastError()));
+    EXPECT_TRUE(waited == WAIT_FAILED && GetLastError() == ERROR_INVALID_HANDLE)
+        << Formatted("expected WAIT_FAILED with ERROR_INVALID_HANDLE, got %#lx with error %lu",
+                     static_cast<unsigned long>(waited), static_cast<unsigned long>(GetLastError()));
     DWORD exitCode = 0;
     SetLastError(0);
     const BOOL answered = GetExitCodeThread(kBogusHandle, &exitCode);
-    CHECK(!answered && GetLastError() == ERROR_INVALID_HANDLE,
-          "expected FALSE with ERROR_INVALID_HANDLE, got %d with error %lu", answered,
-          static_cast<unsigned long>(GetLastError()));
+    EXPECT_TRUE(!answered && GetLastError() == ERROR_INVALID_HANDLE)
+        << Formatted("expected FALSE with ERROR_INVALID_HANDLE, got %d with error %lu", answered,
+                     static_cast<unsigned long>(GetLastError()));
 }

@@ -2,7 +2,10 @@
 #pragma once
 
 #include "conformance.h"
+#include "tests/wine/support/test_device.h"
+#include "tests/wine/support/test_printer.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,6 +23,8 @@ class WindowsConformanceWorld : public ConformanceWorld {
                                 const WCHAR* valueName, const WCHAR* valueText) override;
 
   private:
-    char reason_[160] = {};
-    std::vector<std::wstring> createdDevices_; // registered devices, removed again by Clear
+    std::string reason_;
+    // What the checks had prepared, removed again by Clear.
+    std::vector<std::unique_ptr<winetest::TestDevice>> devices_;
+    std::vector<std::unique_ptr<winetest::TestPrinter>> printers_;
 };
