@@ -4,6 +4,9 @@
 # that prefix (its registry, devices and printers), so no two of them run at the same time.
 include(GoogleTest)
 
+# The Windows test programs, vracoins.dll and its test build all lie in this one directory, from which
+# the programs load the modules.
+set(VRACOINS_WINDOWS_TEST_DIRECTORY ${CMAKE_BINARY_DIR}/tests/wine)
 set(VRACOINS_WINE_DIRECTORY ${CMAKE_BINARY_DIR}/wine)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/scripts/wine-emulator.sh run ${VRACOINS_WINE_DIRECTORY})
 

@@ -11,8 +11,3 @@ set_property(SOURCE ${CMAKE_CURRENT_LIST_DIR}/symbols.cpp APPEND PROPERTY COMPIL
 
 # The resolver's tests look up call sites in their own source, which needs debug information.
 set_property(SOURCE ${CMAKE_CURRENT_LIST_DIR}/tests/symbol_resolver_test.cpp APPEND PROPERTY COMPILE_OPTIONS -g)
-
-# On Windows the resolver calls the debug-help library itself.
-if(WIN32)
-    target_link_libraries(platform INTERFACE dbghelp)
-endif()

@@ -110,7 +110,7 @@ class LoadedModule {
 // The test build of the module with the hooks it exports for tests.
 class TestBuildModule : public LoadedModule {
   public:
-    TestBuildModule() : LoadedModule(VRACOINS_LIFECYCLE_MODULE_PATH) {}
+    TestBuildModule() : LoadedModule(VRACOINS_TEST_MODULE_PATH) {}
 
     bool HasHooks() const {
         return Find<void*>("vracoinsTestHook_allocate") != nullptr &&

@@ -174,7 +174,7 @@ std::vector<WideText> SimulatedWorld::PrinterNames() {
 
 const char* SimulatedWorld::LoadModule(ModuleBuild build) {
     UnloadModule();
-    modulePath_ = build == ModuleBuild::Shipped ? VRACOINS_MODULE_PATH : VRACOINS_LIFECYCLE_MODULE_PATH;
+    modulePath_ = build == ModuleBuild::Shipped ? VRACOINS_MODULE_PATH : VRACOINS_TEST_MODULE_PATH;
     module_ = dlopen(modulePath_, RTLD_NOW | RTLD_LOCAL);
     if (module_ == nullptr) {
         return "dlopen failed";

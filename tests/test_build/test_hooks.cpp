@@ -1,8 +1,9 @@
-// Test-only entry points of the host build "vracoins_lifecycle": the module's objects with these hooks
-// linked first, so that the host's tests can make the loaded module allocate, release and leak through its
-// own operators, and release blocks after the collector's teardown, as the module's own static objects do
-// when they are destroyed at unload. Never part of the shipped module. Built with debug information, so
-// that the tracker names the call sites here by function, file and line.
+// Test-only exports of the module's test build, vracoins_testhooks (a DLL on Windows, a shared library over
+// the simulation): the module's objects with these hooks linked first, so that tests can make the loaded
+// module allocate, release and leak through its own operators, and release blocks after the collector's
+// teardown, as the module's own static objects do when they are destroyed at unload. Never part of the
+// shipped module. Built with debug information, so that the tracker names the call sites here by
+// function, file and line.
 #include "memtrack/collector.h"
 #include "memtrack/mem_header.h"
 #include "memtrack/track_config.h"

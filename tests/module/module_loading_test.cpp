@@ -3,7 +3,7 @@
 // the program's allocator alone, and the co-installer still answers and works in every mode.
 #include "coinstaller/tests/install_scenario.h"
 #include "winsim/control/all.h"
-#include "tracker_test_support.h"
+#include "memtrack/tests/tracker_test_support.h"
 
 #include <dlfcn.h>
 

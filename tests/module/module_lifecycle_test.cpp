@@ -4,7 +4,7 @@
 // the test build of the module, whose test hooks allocate and release through the module's own operators.
 #include "coinstaller/tests/install_scenario.h"
 #include "memtrack/mem_header.h"
-#include "module_lifecycle_support.h"
+#include "tests/module/module_lifecycle_support.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -32,7 +32,7 @@ const std::u16string queueName = u"VRA Alpha Queue";
 // The test build of the module and its hooks.
 class TestModule : public LoadedModule {
   public:
-    TestModule() : LoadedModule(VRACOINS_LIFECYCLE_MODULE_PATH) {
+    TestModule() : LoadedModule(VRACOINS_TEST_MODULE_PATH) {
         if (Loaded()) {
             allocate = Find<AllocateHook>("vracoinsTestHook_allocate");
             release = Find<ReleaseHook>("vracoinsTestHook_release");

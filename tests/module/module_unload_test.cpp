@@ -1,7 +1,7 @@
 // The module is loaded and unloaded many times in one process by the installation service: every unload
 // must leave no critical section initialised and no file open, whether the run was clean, left blocks
 // that are released after the final report, or damaged the guards of such a block.
-#include "module_lifecycle_support.h"
+#include "tests/module/module_lifecycle_support.h"
 
 #include <cstddef>
 
@@ -20,7 +20,7 @@ constexpr int arrayKind = 1;
 // The test build of the module and the hooks these tests use.
 class UnloadedModule : public LoadedModule {
   public:
-    UnloadedModule() : LoadedModule(VRACOINS_LIFECYCLE_MODULE_PATH) {
+    UnloadedModule() : LoadedModule(VRACOINS_TEST_MODULE_PATH) {
         if (Loaded()) {
             allocate = Find<AllocateHook>("vracoinsTestHook_allocate");
             release = Find<ReleaseHook>("vracoinsTestHook_release");
