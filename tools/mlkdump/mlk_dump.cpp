@@ -2,10 +2,15 @@
 
 #include "mlk_record.h"
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
+
+#ifndef VRACOINS_VERSION
+#error "VRACOINS_VERSION, the project's version, is defined by tools/mlkdump/CMakeLists.txt"
+#endif
 
 namespace mlk {
 
@@ -25,8 +30,13 @@ bool readWholeFile(const char* path, std::vector<uint8_t>* bytes) {
 int runMlkDump(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
     if (argc != 2) {
         err << "usage: mlkdump <file.mlk>\n"
+               "       mlkdump --version\n"
                "Prints each tracked-block record of a raw record file and a summary.\n";
         return kExitUsage;
+    }
+    if (std::strcmp(argv[1], "--version") == 0) {
+        out << "mlkdump " << VRACOINS_VERSION << "\n";
+        return kExitSuccess;
     }
     const char* path = argv[1];
     std::vector<uint8_t> bytes;

@@ -12,7 +12,8 @@ constexpr int kExitSuccess = 0;
 constexpr int kExitMalformedFile = 1; // length not a multiple of the record size
 constexpr int kExitUsage = 2;         // wrong arguments, or the file cannot be read
 
-// argv[1] names the file. Records and summary go to `out`, errors to `err`.
+// argv[1] names the file, or is --version: the project's version goes to `out`. Records and summary go to
+// `out`, errors to `err`.
 int runMlkDump(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
 
 // The command's work on a file's contents, once read: records and summary to `out`, or the reason the

@@ -95,10 +95,30 @@ TEST_F(MlkDumpCommand, ReportsAFileThatCannotBeRead) {
     EXPECT_NE(std::string::npos, err.str().find("cannot read")) << "stderr: " << err.str();
 }
 
-TEST_F(MlkDumpCommand, ShowsUsageForWrongArguments) {
-    EXPECT_EQ(mlk::kExitUsage, run({}));
-    EXPECT_NE(std::string::npos, err.str().find("usage: mlkdump")) << "stderr: " << err.str();
-    EXPECT_EQ(mlk::kExitUsage, run({"a.mlk", "b.mlk"}));
+// Arguments that name no file to decode: the usage, or the version of the project the tool was built with.
+TEST_F(MlkDumpCommand, AnswersArgumentsThatNameNoFile) {
+    struct Row {
+        std::vector<std::string> arguments;
+        int exitCode;
+        std::string out; // the whole of the standard output
+        std::string errStart;
+    };
+    const Row rows[] = {
+        {{}, mlk::kExitUsage, "", "usage: mlkdump"},
+        {{"a.mlk", "b.mlk"}, mlk::kExitUsage, "", "usage: mlkdump"},
+        {{"--version", "a.mlk"}, mlk::kExitUsage, "", "usage: mlkdump"},
+        {{"--version"}, mlk::kExitSuccess, std::string("mlkdump ") + VRACOINS_PROJECT_VERSION + "\n", ""},
+    };
+    for (const Row& row : rows) {
+        std::string shown;
+        for (const std::string& argument : row.arguments) {
+            shown += " " + argument;
+        }
+        EXPECT_EQ(row.exitCode, run(row.arguments)) << "mlkdump" << shown;
+        EXPECT_EQ(row.out, out.str()) << "mlkdump" << shown;
+        EXPECT_EQ(0u, err.str().rfind(row.errStart, 0)) << "mlkdump" << shown << ": stderr: " << err.str();
+        EXPECT_EQ(row.errStart.empty(), err.str().empty()) << "mlkdump" << shown << ": stderr: " << err.str();
+    }
 }
 
 TEST_F(MlkDumpCommand, ExecutableExitsNonZeroOnATruncatedFile) {
