@@ -100,6 +100,10 @@ class BehaviourWorld {
     // site that the build names: its source file as the compiler named it, and its line. Null (and nothing
     // named) when the loaded build has no such site.
     virtual void* LeakAtKnownLine(size_t size, std::string* sourceFile, int* line) = 0;
+    // Moves the build's symbol file away from beside it (`present` false), so that a module loaded meanwhile
+    // finds no symbols of its own, or back (true); Clear puts it back too. Null when done, or why this side
+    // has no such file.
+    virtual const char* PlaceSymbolFile(ModuleBuild build, bool present) = 0;
     // As GetModuleFileNameA names the loaded module, and the process.
     virtual std::string ModulePath() = 0;
     virtual std::string ProcessPath() = 0;

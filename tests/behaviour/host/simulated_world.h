@@ -37,6 +37,7 @@ class SimulatedWorld : public BehaviourWorld {
     void* AllocateInModule(size_t size, bool array) override;
     void ReleaseInModule(void* block, bool array) override;
     void* LeakAtKnownLine(size_t size, std::string* sourceFile, int* line) override;
+    const char* PlaceSymbolFile(ModuleBuild build, bool present) override;
     std::string ModulePath() override;
     std::string ProcessPath() override;
 

@@ -14,12 +14,22 @@ namespace {
 // The system's keys that the checks seed and the module writes, removed between checks.
 const WCHAR* const kSystemKey = L"Software\\Orvale";
 
+// A build's file name without its extension.
+const char* BuildName(ModuleBuild build) {
+    return build == ModuleBuild::Shipped ? "vracoins" : "vracoins_testhooks";
+}
+
 std::string ProgramDirectory() {
     char path[MAX_PATH] = {};
     const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string directory(path, length < MAX_PATH ? length : 0);
     const size_t slash = directory.find_last_of("\\/");
     return directory.substr(0, slash == std::string::npos ? 0 : slash + 1);
+}
+
+// Where the build's PDB lies: beside it, where dbghelp looks first.
+std::string SymbolFilePath(ModuleBuild build) {
+    return ProgramDirectory() + BuildName(build) + ".pdb";
 }
 
 // An export as the function type it has; null when the module has none of that name.
@@ -76,6 +86,13 @@ void WindowsWorld::Clear() {
     winetest::DeleteKeyTree(HKEY_LOCAL_MACHINE, kSystemKey);
     printers_.clear();
     RemoveLogDirectories();
+    // Also a symbol file that an earlier run of the program left moved away.
+    for (ModuleBuild build : {ModuleBuild::Shipped, ModuleBuild::WithTestHooks}) {
+        const std::string path = SymbolFilePath(build);
+        if (GetFileAttributesA((path + ".away").c_str()) != INVALID_FILE_ATTRIBUTES) {
+            MoveFileExA((path + ".away").c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
+        }
+    }
     AttachDebugger(false);
     capture_.Clear();
 }
@@ -165,7 +182,7 @@ const char* WindowsWorld::RenameLimitation() {
 
 const char* WindowsWorld::LoadModule(ModuleBuild build) {
     UnloadModule();
-    moduleName_ = build == ModuleBuild::Shipped ? "vracoins.dll" : "vracoins_testhooks.dll";
+    moduleName_ = std::string(BuildName(build)) + ".dll";
     module_ = LoadLibraryA((ProgramDirectory() + moduleName_).c_str());
     if (module_ == nullptr) {
         reason_ = "LoadLibrary(" + moduleName_ + ") failed with error " + std::to_string(GetLastError());
@@ -217,6 +234,18 @@ void* WindowsWorld::LeakAtKnownLine(size_t size, std::string* sourceFile, int* l
     *sourceFile = fileOf();
     *line = lineOf();
     return block;
+}
+
+const char* WindowsWorld::PlaceSymbolFile(ModuleBuild build, bool present) {
+    const std::string path = SymbolFilePath(build);
+    const std::string away = path + ".away";
+    const std::string& from = present ? away : path;
+    const std::string& to = present ? path : away;
+    if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        reason_ = "cannot move " + from + " to " + to + ": error " + std::to_string(GetLastError());
+        return reason_.c_str();
+    }
+    return nullptr;
 }
 
 std::string WindowsWorld::ModulePath() {

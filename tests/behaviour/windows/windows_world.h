@@ -1,6 +1,6 @@
 // The behaviour checks' world on Windows or Wine: devices, printers and registry values made through the
-// real services' own API, the module loaded with LoadLibrary from the program's directory, and the
-// debugger's output and traps caught in-process by a vectored exception handler.
+// real services' own API, the module loaded with LoadLibrary from the program's directory, with its PDB
+// beside it, and the debugger's output and traps caught in-process by a vectored exception handler.
 #pragma once
 
 #include "tests/behaviour/behaviour_world.h"
@@ -39,6 +39,7 @@ class WindowsWorld : public BehaviourWorld {
     void* AllocateInModule(size_t size, bool array) override;
     void ReleaseInModule(void* block, bool array) override;
     void* LeakAtKnownLine(size_t size, std::string* sourceFile, int* line) override;
+    const char* PlaceSymbolFile(ModuleBuild build, bool present) override;
     std::string ModulePath() override;
     std::string ProcessPath() override;
 
