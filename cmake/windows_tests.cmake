@@ -15,6 +15,16 @@ set_tests_properties(wine.prefix.make PROPERTIES FIXTURES_SETUP wine_prefix RESO
 add_test(NAME wine.prefix.remove COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-emulator.sh remove ${VRACOINS_WINE_DIRECTORY})
 set_tests_properties(wine.prefix.remove PROPERTIES FIXTURES_CLEANUP wine_prefix RESOURCE_LOCK wine_prefix)
 
+# The copy of vracoins.dll that the test programs load is signed with the test certificate of
+# scripts/sign.sh and its signature checked (scripts/check-signature.sh) before any of them runs, so that
+# the tests run against the DLL as a driver package carries it: a second setup of the tests' fixture. The
+# certificate lies in the directory of the build directories (build/signing).
+get_filename_component(VRACOINS_BUILDS_DIRECTORY ${CMAKE_BINARY_DIR} DIRECTORY)
+add_test(NAME module.signature COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-signature.sh --sign
+                                       ${VRACOINS_WINDOWS_TEST_DIRECTORY}/vracoins.dll)
+set_tests_properties(module.signature PROPERTIES FIXTURES_SETUP wine_prefix ENVIRONMENT
+                     VRACOINS_BUILD_DIR=${VRACOINS_BUILDS_DIRECTORY})
+
 # One ctest test per GoogleTest test of the program, named <prefix>.<suite>.<test>. The tests are listed at
 # test time, through the emulator (the program cannot run at build time); a test that skips itself
 # (GTEST_SKIP) is reported as skipped.
