@@ -8,10 +8,12 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ libgtest-dev libgmock-dev          # host build and its tests
-    mingw-w64 g++-mingw-w64-x86-64                           # Windows cross build
+    mingw-w64 g++-mingw-w64-x86-64                           # Windows build: MinGW-w64's headers and libraries,
+    clang lld llvm-14                                        # compiled by clang, linked by lld (llvm-14: windres, objcopy)
+    osslsigncode openssl                                     # test signing of the DLL
     wine wine64                                              # running the Windows programs
     libdw-dev libelf-dev pkg-config                          # call-site resolution on the host
-    file binutils                                            # checks of the built DLL
+    file binutils                                            # checks of the built DLL (and llvm-14's readobj, pdbutil)
     valgrind                                                 # the leak check of the unloaded module
     clang libclang-rt-14-dev                                 # fuzzing (libFuzzer) under AddressSanitizer
     clang-format
