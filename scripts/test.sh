@@ -6,7 +6,8 @@
 #   2. the same tests with AddressSanitizer and UndefinedBehaviorSanitizer;
 #   3. the concurrency checks under ThreadSanitizer;
 #   4. each fuzz target for a bounded time under AddressSanitizer (VRACOINS_FUZZ_SECONDS, default 20);
-#   5. the Windows cross build: the checks of vracoins.dll, then its tests under Wine (ctest).
+#   5. the Windows cross build (clang and lld, PDBs): the checks of vracoins.dll, then its tests under Wine
+#      (ctest, which test-signs the DLL they load first).
 # Every phase runs even when an earlier one failed; the exit code is non-zero if any failed.
 # Builds go to build/ (VRACOINS_BUILD_DIR to move them).
 set -euo pipefail
