@@ -95,6 +95,10 @@ LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
 BOOL WINAPI HeapFree(HANDLE hHeap, DWORD, LPVOID lpMem) {
     PlatformCall call("HeapFree");
     CheckProcessHeap("HeapFree", hHeap);
+    // A refused release keeps the block.
+    if (call.FailsWithLastError()) {
+        return FALSE;
+    }
     if (lpMem == nullptr) {
         return TRUE;
     }
