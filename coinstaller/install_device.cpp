@@ -187,12 +187,10 @@ int32_t CInstallDevice::BindCompanion(const WideString& instanceValueName, const
     if (companionKey.ReadString(instanceValueName, instanceId)) {
         // The companion is known: its interface key is the only place for the port name.
         result = WritePortNameToInterface(instanceId, portName, interfaceClass);
-    } else if (companionKey.LastError() != ERROR_NOT_ENOUGH_MEMORY) {
-        // The value is absent or not text. (Running out of memory while reading it says nothing about
-        // whether the companion is known, so nothing is written then.)
-        if (companionKey.WriteString(portValueName, portName)) {
-            result = 0;
-        }
+    } else if (companionKey.WriteString(portValueName, portName)) {
+        // An instance that cannot be read (absent, not text, or no memory to read it into) leaves the
+        // companion unknown, and the companion key itself takes the port name.
+        result = 0;
     }
     companionKey.Close();
     return result;
