@@ -43,21 +43,19 @@ bool FindStoredDeviceInterface(HDEVINFO list, const GUID& interfaceClass, const 
 
     bool matched = false;
     DWORD index = 0;
-    DWORD status = ERROR_SUCCESS;
+    // The last error the last call of an iteration left, 0 after a success: the search goes on only while
+    // it is 0.
+    DWORD lastError = ERROR_SUCCESS;
     do {
-        BOOL enumerated = SetupDiEnumDeviceInterfaces(list, nullptr, &interfaceClass, index, &interfaceData);
-        status = StatusOf(enumerated);
-        if (index == 0 && status == ERROR_NO_MORE_ITEMS) {
+        // A failed enumeration ends the search, also one that leaves no error code behind: going on would
+        // ask for the same index for ever.
+        if (!SetupDiEnumDeviceInterfaces(list, nullptr, &interfaceClass, index, &interfaceData)) {
             break;
-        }
-        if (!enumerated) {
-            continue; // ends the search: the status is not 0
         }
 
         // The read fills the element with the device that exposes the interface; the path is not needed.
-        // The search goes on only while the last call made succeeded: a probe that fails otherwise than
-        // for want of a buffer, a size below the detail's header, a block that cannot be had or a failed
-        // read ends it.
+        // A probe that fails otherwise than for want of a buffer, a size below the detail's header, a block
+        // that cannot be had or a failed read ends the search, unless the failed call left no error code.
         TwoCallRead<ModuleStorage> detail;
         bool detailed = detail.Read(
             [&](BYTE* buffer, DWORD size, DWORD* required) {
@@ -65,20 +63,21 @@ bool FindStoredDeviceInterface(HDEVINFO list, const GUID& interfaceClass, const 
                 if (detailData != nullptr) {
                     detailData->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
                 }
-                return StatusOf(SetupDiGetDeviceInterfaceDetailW(list, &interfaceData, detailData, size,
-                                                                 required,
-                                                                 detailData != nullptr ? element : nullptr));
+                BOOL succeeded =
+                    SetupDiGetDeviceInterfaceDetailW(list, &interfaceData, detailData, size, required,
+                                                     detailData != nullptr ? element : nullptr);
+                lastError = succeeded ? ERROR_SUCCESS : GetLastError();
+                return StatusOf(succeeded);
             },
             [](DWORD probeStatus, DWORD size) {
                 return probeStatus == ERROR_INSUFFICIENT_BUFFER &&
                        size >= sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
             });
-        status = detail.Status();
         if (detailed) {
             matched = IsStoredDevice(list, element, storedInstanceId);
         }
         ++index;
-    } while (status == ERROR_SUCCESS && !matched);
+    } while (lastError == ERROR_SUCCESS && !matched);
 
     delete element;
     return matched;
@@ -187,12 +186,10 @@ int32_t CInstallDevice::BindCompanion(const WideString& instanceValueName, const
     if (companionKey.ReadString(instanceValueName, instanceId)) {
         // The companion is known: its interface key is the only place for the port name.
         result = WritePortNameToInterface(instanceId, portName, interfaceClass);
-    } else if (companionKey.LastError() != ERROR_NOT_ENOUGH_MEMORY) {
-        // The value is absent or not text. (Running out of memory while reading it says nothing about
-        // whether the companion is known, so nothing is written then.)
-        if (companionKey.WriteString(portValueName, portName)) {
-            result = 0;
-        }
+    } else if (companionKey.WriteString(portValueName, portName)) {
+        // An instance that cannot be read (absent, not text, or no memory to read it into) leaves the
+        // companion unknown, and the companion key itself takes the port name.
+        result = 0;
     }
     companionKey.Close();
     return result;

@@ -20,7 +20,8 @@ class CInstallDevice {
     // The device's instance identifier; `instanceId` changes only on success.
     bool GetDeviceInstanceId(WideString& instanceId);
     // Writes the port name into the interface key of the companion named by `instanceValueName` in the
-    // companion key, or, when the companion key names none, into the companion key itself. 0 or -1.
+    // companion key, or, when no name can be read there (none, not text, or no memory to read it), into
+    // the companion key itself. 0 or -1.
     int32_t BindCompanion(const WideString& instanceValueName, const GUID& interfaceClass,
                           const WideString& portName, const WideString& companionKeyPath);
     // Finds the present interface of `interfaceClass` exposed by the device `storedInstanceId` (exact

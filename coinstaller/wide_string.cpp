@@ -89,6 +89,10 @@ bool WideString::Reserve(size_t capacity) {
     return true;
 }
 
+bool WideString::Holds(const WCHAR* text) const {
+    return data_ != nullptr && text >= data_ && text <= data_ + length_;
+}
+
 bool WideString::Assign(const WCHAR* text) {
     return Assign(text, WideLength(text));
 }
@@ -97,7 +101,7 @@ bool WideString::Assign(const WCHAR* text, size_t length) {
     if (text == nullptr) {
         length = 0;
     }
-    if (data_ != nullptr && text >= data_ && text <= data_ + length_) {
+    if (Holds(text)) {
         // Assigning a part of this string to itself: take a copy first.
         WideString copy(text, length);
         if (!copy.IsValid()) {
@@ -139,6 +143,10 @@ bool WideString::Append(const WCHAR* text, size_t length) {
     }
     size_t needed = length_ + length;
     if (needed > capacity_) {
+        if (Holds(text)) {
+            // Growing gives back the storage that the text lies in: append a copy of it.
+            return Append(WideString(text, length));
+        }
         size_t doubled = capacity_ * 2;
         if (!Reserve(doubled > needed ? doubled : needed)) {
             return false;
@@ -154,10 +162,6 @@ bool WideString::Append(const WideString& other) {
     if (!other.valid_) {
         valid_ = false;
         return false;
-    }
-    if (&other == this) {
-        WideString copy(other);
-        return Append(copy);
     }
     return Append(other.c_str(), other.Length());
 }

@@ -48,6 +48,8 @@ class WideString {
 
   private:
     bool Reserve(size_t capacity);
+    // True when `text` points into this string's own storage.
+    bool Holds(const WCHAR* text) const;
 
     WCHAR* data_ = nullptr;
     size_t length_ = 0;

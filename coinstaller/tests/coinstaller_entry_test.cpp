@@ -105,19 +105,33 @@ TEST_F(CoInstallerEntryTest, PostPassWithoutAStoredNameRenamesNothing) {
 }
 
 TEST_F(CoInstallerEntryTest, PostPassWithAnUnreadableDescriptionOnlyClearsTheContext) {
-    SeedInstallation();
-    winsim::SetDwordValue(HKEY_CURRENT_USER, userSettingsKey, contextValue, 2);
-    winsim::SetDeviceProperty(printer.InstanceId(), SPDRP_DEVICEDESC, REG_SZ, {});
-    EXPECT_EQ(static_cast<DWORD>(NO_ERROR), PostPass());
-    EXPECT_FALSE(winsim::ValueExists(HKEY_CURRENT_USER, userSettingsKey, contextValue));
-    EXPECT_EQ(Utf8(queue), StoredText(HKEY_CURRENT_USER, userSettingsKey, nameValue));
-    EXPECT_TRUE(winsim::PrinterExists(queue));
-
-    winsim::FailCall("SetupDiGetDeviceRegistryPropertyW", ERROR_INVALID_DATA, 0, 0);
-    printer.SetDescription(u"Alpha 100 Printer");
-    EXPECT_EQ(static_cast<DWORD>(NO_ERROR), PostPass());
-    EXPECT_EQ(Utf8(queue), StoredText(HKEY_CURRENT_USER, userSettingsKey, nameValue));
-    EXPECT_TRUE(winsim::PrinterExists(queue));
+    const struct {
+        const char* what;
+        void (*makeUnreadable)(const std::u16string& instanceId);
+    } rows[] = {
+        {"an empty description",
+         [](const std::u16string& id) { winsim::SetDeviceProperty(id, SPDRP_DEVICEDESC, REG_SZ, {}); }},
+        {"a refused read",
+         [](const std::u16string&) {
+             winsim::FailCall("SetupDiGetDeviceRegistryPropertyW", ERROR_INVALID_DATA, 0, 0);
+         }},
+        {"a description shorter at its read than at its probe",
+         [](const std::u16string& id) {
+             winsim::ChangeDevicePropertyAfterProbe(id, SPDRP_DEVICEDESC, REG_SZ,
+                                                    winsim::StringBytes(u"Alpha"));
+         }},
+    };
+    for (const auto& row : rows) {
+        printer.Release();
+        winsim::Reset();
+        SeedInstallation();
+        winsim::SetDwordValue(HKEY_CURRENT_USER, userSettingsKey, contextValue, 2);
+        row.makeUnreadable(printer.InstanceId());
+        EXPECT_EQ(static_cast<DWORD>(NO_ERROR), PostPass()) << row.what;
+        EXPECT_FALSE(winsim::ValueExists(HKEY_CURRENT_USER, userSettingsKey, contextValue)) << row.what;
+        EXPECT_EQ(Utf8(queue), StoredText(HKEY_CURRENT_USER, userSettingsKey, nameValue)) << row.what;
+        EXPECT_TRUE(winsim::PrinterExists(queue)) << row.what;
+    }
 }
 
 TEST_F(CoInstallerEntryTest, WithoutADeviceElementOnlyTheContextIsKept) {

@@ -210,44 +210,44 @@ TEST_F(UsbCompanionBindingTest, TheCompanionMustExposeTheSelectedClass) {
     EXPECT_EQ("<absent>", StoredText(HKEY_LOCAL_MACHINE, interfaceKey, portValue));
 }
 
-TEST_F(UsbCompanionBindingTest, PlatformFailuresDuringTheSearchEndItQuietly) {
+// The stored companion's interface is the second of its class. A failure of the search ends it quietly,
+// except a failed detail probe or read that leaves no error code, after which the next interface is tried;
+// a failed enumeration ends it even then, as retrying the same index could go on for ever.
+TEST_F(UsbCompanionBindingTest, PlatformFailuresDuringTheSearch) {
     const struct {
         const char* call;
-        unsigned skip;
-    } failures[] = {{"SetupDiGetClassDevsW", 0},
-                    {"SetupDiEnumDeviceInterfaces", 0},
-                    {"SetupDiGetDeviceInterfaceDetailW", 0},
-                    {"SetupDiGetDeviceInterfaceDetailW", 1},
-                    {"SetupDiGetDeviceInstanceIdW", 2},
-                    {"SetupDiCreateDeviceInterfaceRegKeyW", 0}};
+        DWORD error;
+        unsigned skip;  // the printer's own id is read (probe and read) before the search
+        unsigned times; // 0: every later call
+        bool found;
+    } failures[] = {{"SetupDiGetClassDevsW", ERROR_INVALID_PARAMETER, 0, 0, false},
+                    {"SetupDiEnumDeviceInterfaces", ERROR_INVALID_PARAMETER, 0, 0, false},
+                    {"SetupDiEnumDeviceInterfaces", ERROR_SUCCESS, 0, 1, false},
+                    {"SetupDiGetDeviceInterfaceDetailW", ERROR_INVALID_PARAMETER, 0, 0, false},
+                    {"SetupDiGetDeviceInterfaceDetailW", ERROR_INVALID_PARAMETER, 1, 0, false},
+                    {"SetupDiGetDeviceInterfaceDetailW", ERROR_SUCCESS, 0, 1, true},
+                    {"SetupDiGetDeviceInterfaceDetailW", ERROR_SUCCESS, 1, 1, true},
+                    {"SetupDiGetDeviceInstanceIdW", ERROR_INVALID_PARAMETER, 2, 0, false},
+                    {"SetupDiCreateDeviceInterfaceRegKeyW", ERROR_INVALID_PARAMETER, 0, 0, false}};
     for (const auto& failure : failures) {
         winsim::Reset();
         PrinterDevice device;
         device.SetPort(u"USB001");
+        AddCompanion(u"USB\\VID_1A2B&PID_0C01\\5&3C4D&0&1", defaultCompanionClass);
         std::u16string interfaceKey = NameCompanion(companionInstanceId);
-        // Skipped calls: the detail probe before the read; the printer's own id (probe and read) before
-        // the search.
-        winsim::FailCall(failure.call, ERROR_INVALID_PARAMETER, failure.skip, 0);
+        winsim::FailCall(failure.call, failure.error, failure.skip, failure.times);
         CInstallDevice installDevice(device.Set(), device.Element());
-        EXPECT_EQ(-1, installDevice.BindUsbCompanionPort()) << "with " << failure.call << " failing";
-        EXPECT_EQ("<absent>", StoredText(HKEY_LOCAL_MACHINE, interfaceKey, portValue)) << failure.call;
-        EXPECT_FALSE(winsim::ValueExists(HKEY_LOCAL_MACHINE, defaultCompanionKey, portValue)) << failure.call;
+        const std::string at = std::string(failure.call) + " failing with " + std::to_string(failure.error) +
+                               " after " + std::to_string(failure.skip);
+        EXPECT_EQ(failure.found ? 0 : -1, installDevice.BindUsbCompanionPort()) << at;
+        EXPECT_EQ(failure.found ? "USB001" : "<absent>",
+                  StoredText(HKEY_LOCAL_MACHINE, interfaceKey, portValue))
+            << at;
+        EXPECT_FALSE(winsim::ValueExists(HKEY_LOCAL_MACHINE, defaultCompanionKey, portValue)) << at;
         winsim::ClearFailures();
         device.Release();
-        ExpectNothingLeftOpen(std::string("a search with ") + failure.call + " failing");
+        ExpectNothingLeftOpen("a search with " + at);
     }
-}
-
-// A failed enumeration ends the search even when it leaves no error code behind: retrying the same index
-// could go on for ever.
-TEST_F(UsbCompanionBindingTest, AnEnumerationFailingWithoutAnErrorCodeEndsTheSearch) {
-    printer.SetPort(u"USB001");
-    std::u16string interfaceKey = NameCompanion(companionInstanceId);
-    winsim::FailCall("SetupDiEnumDeviceInterfaces", ERROR_SUCCESS, 0, 1);
-
-    EXPECT_EQ(-1, Bind()) << "the search retried the failed enumeration";
-    EXPECT_EQ("<absent>", StoredText(HKEY_LOCAL_MACHINE, interfaceKey, portValue));
-    ExpectNothingLeftOpen("a search whose enumeration failed without an error code", 1);
 }
 
 TEST_F(UsbCompanionBindingTest, AnInterfaceKeyThatRefusesFullAccessGetsNothing) {

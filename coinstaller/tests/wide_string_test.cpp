@@ -30,6 +30,25 @@ TEST(WideStringTest, AnImpossibleGrowthMarksTheStringFailedAndKeepsItsText) {
     EXPECT_FALSE(joined.IsValid());
 }
 
+// A string's own text, whole or in part, appended also where that needs more storage than it has: the
+// text is taken before the storage it lies in is given back.
+TEST(WideStringTest, AppendTakesItsOwnText) {
+    const struct {
+        size_t from;
+        size_t length;
+        const char16_t* expected;
+    } rows[] = {{0, 6, u"USB001USB001"}, {3, 3, u"USB001001"}, {5, 1, u"USB0011"}, {6, 0, u"USB001"}};
+    for (const auto& row : rows) {
+        WideString text(u"USB001");
+        EXPECT_TRUE(text.Append(text.c_str() + row.from, row.length)) << "from " << row.from;
+        EXPECT_EQ(row.expected, Text(text)) << "from " << row.from;
+    }
+    WideString text(u"USB001");
+    EXPECT_TRUE(text.Append(text.c_str()));
+    EXPECT_TRUE(text.Append(text));
+    EXPECT_EQ(u"USB001USB001USB001USB001", Text(text));
+}
+
 TEST(WideStringTest, SwapExchangesTextAndValidity) {
     WideString good(u"good");
     WideString bad = InvalidString();

@@ -27,6 +27,11 @@ struct DeviceProperty {
 void AddDevice(const std::u16string& instanceId, bool present = true);
 void SetDeviceProperty(const std::u16string& instanceId, DWORD property, DWORD type, const Bytes& data);
 void SetDeviceStringProperty(const std::u16string& instanceId, DWORD property, const std::u16string& text);
+// The property changes to `data` once its size has next been probed (a read that reports the size its
+// buffer lacks), as when the device's property changes between a caller's probe and its read: the read
+// then reports another size than the probe did.
+void ChangeDevicePropertyAfterProbe(const std::u16string& instanceId, DWORD property, DWORD type,
+                                    const Bytes& data);
 // Registers a device interface of `interfaceClass` on the device. Returns the HKLM path of the interface's
 // registry key (the key that SetupDiCreateDeviceInterfaceRegKeyW opens).
 std::u16string AddInterface(const std::u16string& instanceId, const GUID& interfaceClass);

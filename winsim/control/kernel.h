@@ -1,10 +1,10 @@
 // Test-facing control of the simulated kernel services: the debugger, the temporary directory and the
 // drives of the file functions, and the accounting of heap blocks, virtual-memory regions, global
-// blocks, critical sections and kernel handles. Failures of HeapAlloc, VirtualAlloc, VirtualProtect,
-// VirtualFree, CreateDirectoryA, GetTempPathA, CreateFileA, WriteFile and WideCharToMultiByte are armed
-// with winsim::FailCall, and their calls (and those of DebugBreak and IsDebuggerPresent) counted by
-// winsim::CallCount, like any other. winsim::Reset leaves the debugger and the temporary directory as
-// they are; ResetKernelServices restores them.
+// blocks, critical sections and kernel handles. Failures of HeapAlloc, HeapFree, VirtualAlloc,
+// VirtualProtect, VirtualFree, CreateDirectoryA, GetTempPathA, CreateFileA, WriteFile and
+// WideCharToMultiByte are armed with winsim::FailCall, and their calls (and those of DebugBreak and
+// IsDebuggerPresent) counted by winsim::CallCount, like any other. winsim::Reset leaves the debugger and
+// the temporary directory as they are; ResetKernelServices restores them.
 #pragma once
 
 #include <cstddef>

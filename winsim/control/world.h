@@ -5,6 +5,7 @@
 
 #include "winsim/kernel/types.h"
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -22,8 +23,13 @@ void Reset();
 // function reports through the last error, sets it. `times` of 0 means every later call.
 void FailCall(const char* name, DWORD error, unsigned skip = 0, unsigned times = 1);
 void ClearFailures();
-// How many times the platform function `name` was called since the last Reset.
+// How many times the platform function `name` was called since the last Reset or ClearCallCounts.
 unsigned CallCount(const char* name);
+// Every platform function called since the last Reset or ClearCallCounts, by Win32 name, with its number
+// of calls.
+std::map<std::string, unsigned> CallCounts();
+// Starts the counting afresh; armed failures stay armed.
+void ClearCallCounts();
 // True while the calling thread is inside a simulated platform function. Test allocators use it to tell
 // the simulation's own allocations from those of the code under test.
 bool InPlatformCall();

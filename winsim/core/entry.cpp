@@ -93,6 +93,26 @@ unsigned CallCount(const char* name) {
     return found == Failures().calls.end() ? 0 : found->second;
 }
 
+std::map<std::string, unsigned> CallCounts() {
+    // Copied under the lock into the simulation's own storage first: the map handed out allocates through
+    // the program's operator new, which may itself make platform calls and so change the counts.
+    SimVector<std::pair<SimString, unsigned>> counted;
+    {
+        ControlCall call;
+        counted.assign(Failures().calls.begin(), Failures().calls.end());
+    }
+    std::map<std::string, unsigned> counts;
+    for (const auto& entry : counted) {
+        counts[std::string(entry.first.c_str())] = entry.second;
+    }
+    return counts;
+}
+
+void ClearCallCounts() {
+    ControlCall call;
+    Failures().calls.clear();
+}
+
 bool InPlatformCall() {
     return platformDepth > 0;
 }

@@ -2,8 +2,10 @@
 // header in front that tells HeapFree and HeapSize a block that HeapAlloc handed out from anything else.
 #include "winsim/control/kernel.h"
 #include "winsim/core/entry.h"
+#include "winsim/core/malloc_containers.h"
 #include "winsim/kernel/heap.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -31,6 +33,15 @@ HANDLE const kProcessHeap = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x5E
 constexpr SIZE_T kLargestHeapRequest = static_cast<SIZE_T>(0x7FFFFFFFFFFFF000ull);
 
 std::atomic<size_t> liveHeapBlocks{0};
+
+// Blocks whose release a test refused: they stay the heap's, as they would on Windows, and stay reachable
+// from here, so that the host's leak checker does not count them against the code that let them go. Built
+// on first use and never destroyed, like the simulation's other state.
+SimVector<HeapBlockHeader*>& RefusedBlocks() {
+    static auto* blocks =
+        new (std::malloc(sizeof(SimVector<HeapBlockHeader*>))) SimVector<HeapBlockHeader*>();
+    return *blocks;
+}
 
 [[noreturn]] void HeapFault(const char* function, const void* block, const char* what) {
     std::fprintf(stderr, "winsim: %s(%p): %s; Windows would report a corrupted heap here.\n", function, block,
@@ -95,10 +106,18 @@ LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
 BOOL WINAPI HeapFree(HANDLE hHeap, DWORD, LPVOID lpMem) {
     PlatformCall call("HeapFree");
     CheckProcessHeap("HeapFree", hHeap);
+    if (call.FailsWithLastError()) {
+        if (lpMem != nullptr) {
+            RefusedBlocks().push_back(LiveHeader("HeapFree", lpMem));
+        }
+        return FALSE;
+    }
     if (lpMem == nullptr) {
         return TRUE;
     }
     HeapBlockHeader* header = LiveHeader("HeapFree", lpMem);
+    auto& refused = RefusedBlocks();
+    refused.erase(std::remove(refused.begin(), refused.end(), header), refused.end());
     header->tag = kFreedTag;
     --liveHeapBlocks;
     std::free(header);

@@ -60,6 +60,14 @@ void SetDeviceProperty(const std::u16string& instanceId, DWORD property, DWORD t
     stored.data.assign(data.begin(), data.end());
 }
 
+void ChangeDevicePropertyAfterProbe(const std::u16string& instanceId, DWORD property, DWORD type,
+                                    const Bytes& data) {
+    ControlCall call;
+    winsim_detail::DeviceProperty& change = EnsureDevice(ToSim(instanceId))->changesAfterProbe[property];
+    change.type = type;
+    change.data.assign(data.begin(), data.end());
+}
+
 void SetDeviceStringProperty(const std::u16string& instanceId, DWORD property, const std::u16string& text) {
     SetDeviceProperty(instanceId, property, REG_SZ, StringBytes(text, true));
 }

@@ -115,6 +115,16 @@ DWORD OfferSize(DWORD needed, DWORD available, PDWORD required) {
     return available < needed ? ERROR_INSUFFICIENT_BUFFER : ERROR_SUCCESS;
 }
 
+// A change armed with winsim::ChangeDevicePropertyAfterProbe takes effect once a probe has reported the
+// property's size.
+void TakeChangeAfterProbe(Device& device, DWORD property) {
+    auto change = device.changesAfterProbe.find(property);
+    if (change != device.changesAfterProbe.end()) {
+        device.properties[property] = change->second;
+        device.changesAfterProbe.erase(change);
+    }
+}
+
 void FillElement(SP_DEVINFO_DATA* element, const Device& device) {
     element->ClassGuid = GUID{};
     element->DevInst = device.devInst;
@@ -170,6 +180,7 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINF
         *PropertyRegDataType = property.type;
     }
     if ((error = OfferSize(needed, PropertyBufferSize, RequiredSize)) != ERROR_SUCCESS) {
+        TakeChangeAfterProbe(*device, Property);
         return Fail(error);
     }
     std::memcpy(PropertyBuffer, property.data.data(), needed);

@@ -29,6 +29,7 @@ struct Device {
     SimWString instanceId;
     bool present = true;
     SimMap<DWORD, DeviceProperty> properties;
+    SimMap<DWORD, DeviceProperty> changesAfterProbe; // winsim::ChangeDevicePropertyAfterProbe
     SimVector<std::shared_ptr<DeviceInterface>> interfaces;
 };
 

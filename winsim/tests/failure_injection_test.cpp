@@ -3,6 +3,8 @@
 // of calls; and the simulated world stays consistent when several threads use it at once.
 #include "simulated_world.h"
 
+#include <map>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -80,6 +82,18 @@ TEST_F(FailureInjection, ResetForgetsArmedFailuresAndCounts) {
     winsim::Reset();
     EXPECT_EQ(0u, winsim::CallCount("RegCloseKey"));
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(HKEY_CURRENT_USER));
+}
+
+TEST_F(FailureInjection, CallCountsNameEveryFunctionCalledAndClearingThemKeepsArmedFailures) {
+    winsim::FailCall("GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY, 1, 1);
+    GlobalFree(GlobalAlloc(GPTR, 8));
+    RegCloseKey(HKEY_CURRENT_USER);
+    EXPECT_EQ((std::map<std::string, unsigned>{{"GlobalAlloc", 1}, {"GlobalFree", 1}, {"RegCloseKey", 1}}),
+              winsim::CallCounts());
+    winsim::ClearCallCounts();
+    EXPECT_TRUE(winsim::CallCounts().empty());
+    EXPECT_EQ(nullptr, GlobalAlloc(GPTR, 8)) << "clearing the counts disarmed the failure";
+    EXPECT_EQ(1u, winsim::CallCount("GlobalAlloc"));
 }
 
 TEST_F(FailureInjection, TheCallingThreadIsOutsideThePlatformBetweenCalls) {

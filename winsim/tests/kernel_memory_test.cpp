@@ -41,7 +41,12 @@ TEST_F(KernelMemoryTest, HeapAllocFailsOnRequestAndForImpossibleSizes) {
     EXPECT_EQ(nullptr, HeapAlloc(GetProcessHeap(), 0, static_cast<SIZE_T>(-1)));
     void* block = HeapAlloc(GetProcessHeap(), 0, 16);
     EXPECT_NE(nullptr, block) << "only the armed call fails";
-    HeapFree(GetProcessHeap(), 0, block);
+    size_t live = winsim::HeapBlockCount();
+    winsim::FailCall("HeapFree", ERROR_INVALID_PARAMETER);
+    EXPECT_FALSE(HeapFree(GetProcessHeap(), 0, block));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+    EXPECT_EQ(live, winsim::HeapBlockCount()) << "a refused release gave the block back";
+    EXPECT_TRUE(HeapFree(GetProcessHeap(), 0, block));
     EXPECT_EQ(3u, winsim::CallCount("HeapAlloc"));
 }
 

@@ -52,6 +52,23 @@ TEST_F(SetupApi, AnEmptyPropertyReadsAsAMissingOne) {
     SetupDiDestroyDeviceInfoList(set);
 }
 
+TEST_F(SetupApi, APropertyChangedAfterItsProbeIsReadWithItsNewSize) {
+    winsim::SetDeviceStringProperty(kPrinterId, SPDRP_DEVICEDESC, u"Alpha 100 Printer");
+    winsim::ChangeDevicePropertyAfterProbe(kPrinterId, SPDRP_DEVICEDESC, REG_SZ,
+                                           winsim::StringBytes(u"Alpha"));
+    SP_DEVINFO_DATA element{};
+    HDEVINFO set = winsim::CreateDeviceSet(kPrinterId, &element);
+    BYTE buffer[64];
+    DWORD reported = 0;
+    EXPECT_FALSE(
+        SetupDiGetDeviceRegistryPropertyW(set, &element, SPDRP_DEVICEDESC, nullptr, nullptr, 0, &reported));
+    EXPECT_EQ(36u, reported) << "the probe reports the size from before the change";
+    EXPECT_TRUE(SetupDiGetDeviceRegistryPropertyW(set, &element, SPDRP_DEVICEDESC, nullptr, buffer, reported,
+                                                  &reported));
+    EXPECT_EQ(12u, reported) << "the read reports the changed size";
+    SetupDiDestroyDeviceInfoList(set);
+}
+
 TEST_F(SetupApi, InterfaceListsHoldOnlyPresentDevicesWithInterfacesOfTheClass) {
     winsim::AddInterface(kCompanionId, kCompanionClass);
     winsim::AddDevice(u"USB\\VID_1234&PID_5678\\Absent", false);
