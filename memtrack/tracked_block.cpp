@@ -18,11 +18,16 @@ namespace {
 
 constexpr size_t noticeCapacity = 200;
 
-// Advances allocCounter and returns the new block's id.
+// Advances allocCounter and returns the new block's id. Id 0 is skipped when the counter wraps: no block
+// may match breakOnAllocId's default.
 uint32_t nextAllocId() {
     // ULONG and LONG are the unsigned and signed forms of one type, so the counter may be advanced
     // through the signed interlocked operation.
-    return static_cast<uint32_t>(InterlockedIncrement(reinterpret_cast<volatile LONG*>(&allocCounter)));
+    uint32_t id = 0;
+    while (id == 0) {
+        id = static_cast<uint32_t>(InterlockedIncrement(reinterpret_cast<volatile LONG*>(&allocCounter)));
+    }
+    return id;
 }
 
 // True for exactly one caller: the first to raise `flag`.

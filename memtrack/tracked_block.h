@@ -9,8 +9,9 @@
 #include <cstddef>
 #include <cstdint>
 
-// The id of the last block built; the next block gets the next value. Advanced atomically, so that
-// threads allocating at once receive different ids, and only for blocks actually built.
+// The id of the last block built; the next block gets the next value, skipping 0 when the counter wraps
+// (no block has id 0). Advanced atomically, so that threads allocating at once receive different ids, and
+// only for blocks actually built.
 extern volatile ULONG allocCounter;
 // The system page size; 1 until the system has been asked. Two threads may both ask and store the
 // same answer.

@@ -1,5 +1,5 @@
-// Tracked blocks. Heap blocks: the layout of each mode (the worked totals), alignment, ids, the
-// size-overflow rule, header lookup, failures, and the slot order of the allocator's virtual operations.
+// Tracked blocks. Heap blocks: the layout of each mode (the worked totals), alignment, ids and their wrap,
+// the size-overflow rule, header lookup, failures, and the slot order of the allocator's virtual operations.
 // Page-guarded blocks: their place on the pages (the worked offsets with 4096-byte pages), real no-access
 // pages on both sides, the fallback to a heap block, and a write past the tail guard that faults.
 #include "memtrack/tracked_block.h"
@@ -249,6 +249,16 @@ TEST_F(TrackedBlockTest, IdsRiseByOneAcrossModes) {
         EXPECT_EQ(expected++, header->id) << "mode " << mode;
     }
     EXPECT_EQ(4u, allocCounter);
+}
+
+TEST_F(TrackedBlockTest, IdsSkipZeroWhenTheCounterWraps) {
+    allocCounter = 0xFFFFFFFEu;
+    OVMemHdr* last = Build(TrackModeHeap, 7);
+    OVMemHdr* wrapped = Build(TrackModeHeap, 7);
+    ASSERT_NE(nullptr, last);
+    ASSERT_NE(nullptr, wrapped);
+    EXPECT_EQ(0xFFFFFFFFu, last->id);
+    EXPECT_EQ(1u, wrapped->id) << "no block may have id 0";
 }
 
 TEST_F(TrackedBlockTest, ThreadsAllocatingAtOnceGetDistinctIds) {
