@@ -74,6 +74,13 @@ uintptr_t placeUserBlock(uintptr_t end, uint64_t size, uint64_t tailGuardLeast, 
     return provisional - *slack;
 }
 
+// Fills a heap block's lead-in, from the base up to the header, with the guard fill: the release looks at
+// its first byte when the header was found written over. (A page block's lead-in is not filled: its base
+// is the no-access page, and its release never looks there.)
+void fillLeadIn(uintptr_t base, uintptr_t headerAddress) {
+    std::memset(reinterpret_cast<void*>(base), guardFill, static_cast<size_t>(headerAddress - base));
+}
+
 // Lays the tail guard from the end of the user block to the end of the block and fills both guards.
 void layGuards(OVMemHdr* newHeader, uintptr_t userBlock, uint64_t size, uint64_t slack) {
     newHeader->tailGuardSize = slack + guardZoneSize;
@@ -174,6 +181,7 @@ void* OVMemBlock::Allocate(uint64_t size, HANDLE heap) {
         }
         return nullptr;
     }
+    fillLeadIn(reinterpret_cast<uintptr_t>(base), headerAddress);
     auto* newHeader = reinterpret_cast<OVMemHdr*>(headerAddress);
     if (guarded) {
         layGuards(newHeader, userBlock, size, slack);
@@ -302,24 +310,28 @@ void* OVMemBlockVirtualAlloc::Allocate(uint64_t size, HANDLE) {
     return newHeader->userPtr;
 }
 
-bool freeBlockMemory(const OVMemHdr* header) {
-    switch (header->source) {
+bool freeBlockMemory(void* allocPtr, int32_t source, const void* userPtr) {
+    switch (source) {
     case BlockSourceTrackHeap:
         if (trackHeap == nullptr) {
             return false;
         }
-        return HeapFree(trackHeap, 0, header->allocPtr) != FALSE;
+        return HeapFree(trackHeap, 0, allocPtr) != FALSE;
     case BlockSourceRuntimeHeap:
-        std::free(header->allocPtr);
+        std::free(allocPtr);
         return true;
     case BlockSourceVirtualPages:
-        if (!VirtualFree(header->allocPtr, 0, MEM_RELEASE)) {
+        if (!VirtualFree(allocPtr, 0, MEM_RELEASE)) {
             dumpInUse();
             return false;
         }
         return true;
     default:
-        reportUnknownSource(header->userPtr, header->source);
+        reportUnknownSource(userPtr, source);
         return false;
     }
+}
+
+bool freeBlockMemory(const OVMemHdr* header) {
+    return freeBlockMemory(header->allocPtr, header->source, header->userPtr);
 }

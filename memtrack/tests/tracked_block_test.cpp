@@ -1,7 +1,8 @@
-// Tracked blocks. Heap blocks: the layout of each mode (the worked totals), alignment, ids and their wrap,
-// the size-overflow rule, header lookup, failures, and the slot order of the allocator's virtual operations.
-// Page-guarded blocks: their place on the pages (the worked offsets with 4096-byte pages), real no-access
-// pages on both sides, the fallback to a heap block, and a write past the tail guard that faults.
+// Tracked blocks. Heap blocks: the layout of each mode (the worked totals), alignment, the lead-in's fill,
+// ids and their wrap, the size-overflow rule, header lookup, failures, and the slot order of the allocator's
+// virtual operations. Page-guarded blocks: their place on the pages (the worked offsets with 4096-byte
+// pages), real no-access pages on both sides, the fallback to a heap block, and a write past the tail guard
+// that faults.
 #include "memtrack/tracked_block.h"
 #include "tracker_test_support.h"
 
@@ -145,6 +146,8 @@ TEST_F(TrackedBlockTest, EveryModesLayoutHoldsForManySizes) {
             EXPECT_EQ(user - 504, address(header)) << "mode " << mode << " size " << size;
             EXPECT_GE(address(header) - base, 1u) << "lead-in, mode " << mode << " size " << size;
             EXPECT_LE(address(header) - base, 31u) << "lead-in, mode " << mode << " size " << size;
+            EXPECT_TRUE(allBytesAre(static_cast<uint8_t*>(header->allocPtr), address(header) - base, 0xD0))
+                << "lead-in fill, mode " << mode << " size " << size;
             EXPECT_EQ(size, header->size);
             if (guarded) {
                 EXPECT_EQ(end, address(header->tailGuard) + header->tailGuardSize)
@@ -458,13 +461,14 @@ TEST_F(PageGuardedBlockTest, NeedOfWholePagesGetsOneMorePage) {
 }
 
 TEST_F(PageGuardedBlockTest, GuardsAreFilledAndUserPointersAligned) {
+    const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
     for (uint64_t size : {0u, 1u, 13u, 100u, 4000u, 5000u, 12345u}) {
         OVMemHdr* header = Build(size);
         ASSERT_NE(nullptr, header) << "size " << size;
         EXPECT_EQ(0u, address(header->userPtr) % 16) << "size " << size;
         EXPECT_EQ(address(header->userPtr) - 504, address(header)) << "size " << size;
         uintptr_t pageEnd = address(header->tailGuard) + header->tailGuardSize;
-        EXPECT_EQ(0u, pageEnd % static_cast<uintptr_t>(sysconf(_SC_PAGESIZE))) << "size " << size;
+        EXPECT_EQ(0u, pageEnd % page) << "size " << size;
         EXPECT_EQ(static_cast<DWORD>(PAGE_NOACCESS), Query(pageEnd).Protect) << "size " << size;
         for (uint64_t i = 0; i < header->tailGuardSize; ++i) {
             ASSERT_EQ(0xD0, header->tailGuard[i]) << "tail guard byte " << i << " size " << size;
