@@ -39,8 +39,9 @@ class OVMemBlock {
     // pointer or null.
     virtual void* AllocateWithCaller(uint64_t size, void* caller, HANDLE heap);
     // Builds a heap block: on `heap` (HEAP_ZERO_MEMORY) in modes 1 and 3 when a heap is given, otherwise
-    // from malloc; guard zones in modes 3 and 4; the lead-in (between the base and the header) filled with
-    // the guard fill. Null for a size of 0 and when memory cannot be had.
+    // from malloc; guard zones in modes 3 and 4; the user block on this object's alignment; the lead-in
+    // (between the base and the header) filled with the guard fill. Null for a size of 0 and when memory
+    // cannot be had.
     virtual void* Allocate(uint64_t size, HANDLE heap);
     // Frees the underlying allocation of the block that userPtr belongs to.
     virtual void FreeUserPtr(void* userPtr);
@@ -54,6 +55,10 @@ class OVMemBlock {
     virtual OVMemHdr* GetHeader();
     virtual ~OVMemBlock();
 
+    // The alignment of the user blocks that this object builds: a power of two, 16 unless set higher.
+    // Not virtual: the operations above keep their slots.
+    void SetAlignment(uint64_t userBlockBoundary);
+
     // Allocator objects are the tracker's own working memory: run-time heap, null when exhausted.
     static void* operator new(size_t size) noexcept;
     static void operator delete(void* object) noexcept;
@@ -63,6 +68,7 @@ class OVMemBlock {
     void adoptBlock(OVMemHdr* newHeader, uint64_t size, BlockSource source, void* base, uintptr_t userBlock);
 
     OVMemHdr* header = nullptr;
+    uint64_t alignment = userBlockAlignment;
 };
 
 // Page-guarded blocks (mode 2): the block's tail guard ends exactly where a trailing no-access page begins,

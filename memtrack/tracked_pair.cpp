@@ -253,6 +253,10 @@ void reportRelease(OVMemHdr* header, const ReleaseFindings& findings, bool after
 } // namespace
 
 void* trackedAllocate(uint64_t size, int32_t kind, void* caller, uint32_t* outId) {
+    return trackedAllocateAligned(size, userBlockAlignment, kind, caller, outId);
+}
+
+void* trackedAllocateAligned(uint64_t size, uint64_t alignment, int32_t kind, void* caller, uint32_t* outId) {
     if (failSize != 0 && size >= failSize) {
         return nullptr;
     }
@@ -260,6 +264,7 @@ void* trackedAllocate(uint64_t size, int32_t kind, void* caller, uint32_t* outId
     if (block == nullptr) {
         return nullptr;
     }
+    block->SetAlignment(alignment);
     void* userPtr = block->AllocateWithCaller(size, caller, trackHeap);
     OVMemHdr* header = block->GetHeader();
     if (userPtr != nullptr && header != nullptr) {
@@ -268,7 +273,7 @@ void* trackedAllocate(uint64_t size, int32_t kind, void* caller, uint32_t* outId
         if (header->id == breakOnAllocId) {
             dumpInUse();
         }
-        if (appendLiveBlock(header, userBlockAlignment)) {
+        if (appendLiveBlock(header, alignment)) {
             *outId = header->id;
         } else {
             // Without its entry in the index the block could never be released.

@@ -10,6 +10,8 @@
 // (AllocKind), the code address that called the hook, location for the new block's id. Returns the user
 // pointer or null.
 void* trackedAllocate(uint64_t size, int32_t kind, void* caller, uint32_t* outId);
+// The same with the user block on `alignment`, a power of two (16 when lower).
+void* trackedAllocateAligned(uint64_t size, uint64_t alignment, int32_t kind, void* caller, uint32_t* outId);
 // Releases a live tracked block made with the same kind, as the live index knows it; anything else is
 // refused with a notice (a stop in an attached debugger) and left alone. The result is read by no caller.
 bool trackedRelease(void** location, int32_t kind);
