@@ -120,6 +120,17 @@ ReleaseFunction firstUseReleaseFunction() {
     return releaseFn.load(std::memory_order_acquire);
 }
 
+// The function in force, or the first use's choice; null when none could be chosen.
+AllocateFunction chosenAllocateFunction() {
+    AllocateFunction allocate = allocFn.load(std::memory_order_acquire);
+    return allocate != nullptr ? allocate : firstUseAllocateFunction();
+}
+
+ReleaseFunction chosenReleaseFunction() {
+    ReleaseFunction release = releaseFn.load(std::memory_order_acquire);
+    return release != nullptr ? release : firstUseReleaseFunction();
+}
+
 } // namespace
 
 AllocateFunction selectAllocate() {
@@ -135,25 +146,42 @@ ReleaseFunction selectRelease() {
 }
 
 void* hookAllocateThroughChosen(uint64_t size, int32_t kind, void* caller) {
-    AllocateFunction allocate = allocFn.load(std::memory_order_acquire);
+    AllocateFunction allocate = chosenAllocateFunction();
     if (allocate == nullptr) {
-        allocate = firstUseAllocateFunction();
-        if (allocate == nullptr) {
-            return nullptr;
-        }
+        return nullptr;
     }
     uint32_t scratchId = 0;
     return allocate(size, kind, caller, &scratchId);
 }
 
 void hookReleaseThroughChosen(void* pointer, int32_t kind) {
-    ReleaseFunction release = releaseFn.load(std::memory_order_acquire);
+    ReleaseFunction release = chosenReleaseFunction();
     if (release == nullptr) {
-        release = firstUseReleaseFunction();
-        if (release == nullptr) {
-            return;
-        }
+        return;
     }
     void* location = pointer;
     release(&location, kind);
+}
+
+void* hookAllocateOverAligned(uint64_t size, uint64_t alignment, int32_t kind, void* caller) {
+    AllocateFunction allocate = chosenAllocateFunction();
+    if (allocate == nullptr) {
+        return nullptr;
+    }
+    if (allocate == plainAllocate) {
+        return plainAllocateAligned(size, alignment);
+    }
+    uint32_t scratchId = 0;
+    return trackedAllocateAligned(size, alignment, kind, caller, &scratchId);
+}
+
+void hookReleaseOverAligned(void* pointer, int32_t kind) {
+    ReleaseFunction release = chosenReleaseFunction();
+    if (release == plainRelease) {
+        plainReleaseAligned(pointer);
+    } else if (release != nullptr) {
+        // A tracked block of any alignment is found through the live index.
+        void* location = pointer;
+        release(&location, kind);
+    }
 }

@@ -4,9 +4,12 @@
 // (with tracking off, a direct one). Picking also brings the collector into existence.
 //
 // Two pairs of functions serve the hooks: the pass-through pair (here) with tracking off, the tracked pair
-// (tracked_pair.h) with tracking on.
+// (tracked_pair.h) with tracking on. Over-aligned requests (alignment above 16) take the aligned forms of
+// either: the aligned pass-through pair beside the pass-through pair here, or the tracked pair's aligned
+// allocation.
 #pragma once
 
+#include "memtrack/mem_header.h"
 #include "memtrack/track_config.h"
 #include "platform/platform.h"
 
@@ -49,6 +52,29 @@ inline bool plainRelease(void** location, int32_t) {
     return true;
 }
 
+// The aligned pass-through pair, for over-aligned requests with tracking off: an allocation of the
+// pass-through pair large enough to place the block on `alignment` (a power of two above 16), whose base is
+// kept in the 8 bytes right before the block for the aligned release. A size of 0, or one whose
+// allocation does not fit in 64 bits, yields null.
+inline void* plainAllocateAligned(uint64_t size, uint64_t alignment) {
+    const uint64_t room = alignment - 1 + sizeof(void*);
+    if (size == 0 || size > UINT64_MAX - room) {
+        return nullptr;
+    }
+    void* base = plainAllocate(size + room, AllocKindScalar, nullptr, nullptr);
+    if (base == nullptr) {
+        return nullptr;
+    }
+    uintptr_t block = (reinterpret_cast<uintptr_t>(base) + room) & ~static_cast<uintptr_t>(alignment - 1);
+    reinterpret_cast<void**>(block)[-1] = base;
+    return reinterpret_cast<void*>(block);
+}
+
+inline void plainReleaseAligned(void* pointer) {
+    void* location = static_cast<void**>(pointer)[-1];
+    plainRelease(&location, AllocKindScalar);
+}
+
 // The cached functions; none until the first allocation and the first release respectively.
 extern std::atomic<AllocateFunction> allocFn;
 extern std::atomic<ReleaseFunction> releaseFn;
@@ -58,6 +84,10 @@ extern std::atomic<ReleaseFunction> releaseFn;
 // serves the request with the function chosen (null, and nothing released, when none could be chosen).
 void* hookAllocateThroughChosen(uint64_t size, int32_t kind, void* caller);
 void hookReleaseThroughChosen(void* pointer, int32_t kind);
+// The same for over-aligned requests, with the aligned forms of the function chosen. The release is given
+// no null pointer.
+void* hookAllocateOverAligned(uint64_t size, uint64_t alignment, int32_t kind, void* caller);
+void hookReleaseOverAligned(void* pointer, int32_t kind);
 
 // The work of the four operators: `caller` is the operator's own return address. A failed allocation
 // yields null. A null pointer is released at once, without selecting anything.
@@ -82,6 +112,22 @@ inline void hookRelease(void* pointer, int32_t kind) {
         return;
     }
     hookReleaseThroughChosen(pointer, kind);
+}
+
+// The work of the aligned operators. Alignments up to 16, which every block has, take the hooks above.
+inline void* hookAllocateAligned(uint64_t size, uint64_t alignment, int32_t kind, void* caller) {
+    if (alignment <= userBlockAlignment) {
+        return hookAllocate(size, kind, caller);
+    }
+    return hookAllocateOverAligned(size, alignment, kind, caller);
+}
+
+inline void hookReleaseAligned(void* pointer, uint64_t alignment, int32_t kind) {
+    if (alignment <= userBlockAlignment) {
+        hookRelease(pointer, kind);
+    } else if (pointer != nullptr) {
+        hookReleaseOverAligned(pointer, kind);
+    }
 }
 
 // The selectors, run once each under a one-time initialisation by the hooks. Each makes sure a collector

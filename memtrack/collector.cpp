@@ -43,6 +43,7 @@ void writeProcessAndModuleNames() {
 // A "MemoryLeak" record for every block still live, in list order; returns their total size. No lock:
 // nothing else may allocate or release through the module while it is being unloaded.
 uint64_t reportLiveBlocks() {
+    repairLiveList();
     uint64_t leaked = 0;
     for (const OVMemHdr* header = liveHead; header != nullptr; header = header->next) {
         leaked += header->size;
@@ -111,6 +112,10 @@ OVMemCollector::~OVMemCollector() {
     if (collectorLock.remove()) {
         collectorTornDown.store(true);
         teardownBannerPending.store(true);
+        // Its storage ends with the leak log; releases that still arrive free it once the list is empty.
+        if (liveHead == nullptr) {
+            freeLiveIndex();
+        }
     }
     // Releases that still arrive set the lock up again and retire it after their reports.
     recordWriterLock.retire();

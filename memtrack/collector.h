@@ -11,9 +11,9 @@ class OVMemCollector {
     // collectorTornDown and teardownBannerPending and registers this object as the module's collector.
     OVMemCollector();
     // With tracking on: the final report on the debugger output, a "MemoryLeak" record for every block
-    // still live, and the release of what the tracker held; the log files stay open while blocks are live,
-    // for the releases that still arrive. Then, if the lock was set up, deletes it and marks the tracker
-    // torn down. Always: unregisters this object.
+    // still live, and the release of what the tracker held; the log files and the live index stay while
+    // blocks are live, for the releases that still arrive. Then, if the lock was set up, deletes it and marks
+    // the tracker torn down. Always: unregisters this object.
     virtual ~OVMemCollector();
     OVMemCollector(const OVMemCollector&) = delete;
     OVMemCollector& operator=(const OVMemCollector&) = delete;

@@ -1,6 +1,7 @@
 // The module's global allocation operators: the single road by which every dynamic allocation of the
 // module is made and released. They do no work of their own (allocation_hooks.cpp) and never throw: a failed
-// allocation yields null, which the module's code (compiled with -fcheck-new) tests for.
+// allocation yields null, which the module's code (compiled with -fcheck-new) tests for. The aligned forms
+// pass their alignment on, to new and delete alike.
 //
 // Outside Windows the module is a shared library whose version script keeps these operators local, so a
 // program that loads the module keeps its own allocator, as a process does with a DLL's operators.
@@ -10,15 +11,6 @@
 
 #include <cstddef>
 #include <new>
-
-namespace {
-
-// Over-aligned requests are refused: tracked user blocks and the heaps promise 16 bytes, no more.
-bool servesAlignment(std::align_val_t alignment) {
-    return static_cast<size_t>(alignment) <= userBlockAlignment;
-}
-
-} // namespace
 
 void* operator new(std::size_t size) {
     return hookAllocate(size, AllocKindScalar, VRA_RETURN_ADDRESS());
@@ -37,19 +29,19 @@ void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
 }
 
 void* operator new(std::size_t size, std::align_val_t alignment) {
-    return servesAlignment(alignment) ? hookAllocate(size, AllocKindScalar, VRA_RETURN_ADDRESS()) : nullptr;
+    return hookAllocateAligned(size, static_cast<size_t>(alignment), AllocKindScalar, VRA_RETURN_ADDRESS());
 }
 
 void* operator new[](std::size_t size, std::align_val_t alignment) {
-    return servesAlignment(alignment) ? hookAllocate(size, AllocKindArray, VRA_RETURN_ADDRESS()) : nullptr;
+    return hookAllocateAligned(size, static_cast<size_t>(alignment), AllocKindArray, VRA_RETURN_ADDRESS());
 }
 
 void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
-    return servesAlignment(alignment) ? hookAllocate(size, AllocKindScalar, VRA_RETURN_ADDRESS()) : nullptr;
+    return hookAllocateAligned(size, static_cast<size_t>(alignment), AllocKindScalar, VRA_RETURN_ADDRESS());
 }
 
 void* operator new[](std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
-    return servesAlignment(alignment) ? hookAllocate(size, AllocKindArray, VRA_RETURN_ADDRESS()) : nullptr;
+    return hookAllocateAligned(size, static_cast<size_t>(alignment), AllocKindArray, VRA_RETURN_ADDRESS());
 }
 
 void operator delete(void* pointer) noexcept {
@@ -76,26 +68,26 @@ void operator delete[](void* pointer, const std::nothrow_t&) noexcept {
     hookRelease(pointer, AllocKindArray);
 }
 
-void operator delete(void* pointer, std::align_val_t) noexcept {
-    hookRelease(pointer, AllocKindScalar);
+void operator delete(void* pointer, std::align_val_t alignment) noexcept {
+    hookReleaseAligned(pointer, static_cast<size_t>(alignment), AllocKindScalar);
 }
 
-void operator delete[](void* pointer, std::align_val_t) noexcept {
-    hookRelease(pointer, AllocKindArray);
+void operator delete[](void* pointer, std::align_val_t alignment) noexcept {
+    hookReleaseAligned(pointer, static_cast<size_t>(alignment), AllocKindArray);
 }
 
-void operator delete(void* pointer, std::size_t, std::align_val_t) noexcept {
-    hookRelease(pointer, AllocKindScalar);
+void operator delete(void* pointer, std::size_t, std::align_val_t alignment) noexcept {
+    hookReleaseAligned(pointer, static_cast<size_t>(alignment), AllocKindScalar);
 }
 
-void operator delete[](void* pointer, std::size_t, std::align_val_t) noexcept {
-    hookRelease(pointer, AllocKindArray);
+void operator delete[](void* pointer, std::size_t, std::align_val_t alignment) noexcept {
+    hookReleaseAligned(pointer, static_cast<size_t>(alignment), AllocKindArray);
 }
 
-void operator delete(void* pointer, std::align_val_t, const std::nothrow_t&) noexcept {
-    hookRelease(pointer, AllocKindScalar);
+void operator delete(void* pointer, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+    hookReleaseAligned(pointer, static_cast<size_t>(alignment), AllocKindScalar);
 }
 
-void operator delete[](void* pointer, std::align_val_t, const std::nothrow_t&) noexcept {
-    hookRelease(pointer, AllocKindArray);
+void operator delete[](void* pointer, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+    hookReleaseAligned(pointer, static_cast<size_t>(alignment), AllocKindArray);
 }

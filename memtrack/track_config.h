@@ -31,7 +31,7 @@ extern uint64_t failSize;
 // directory when its parent is missing, empty when the value is missing or cannot serve as a directory.
 extern char logDir[logDirCapacity];
 // The in-use dump runs after the allocation with this id. Nothing in the module changes it: a developer
-// sets it in the running process's memory (ids start at 1, so 0 never matches).
+// sets it in the running process's memory (ids start at 1 and skip 0 when they wrap, so 0 never matches).
 extern volatile uint32_t breakOnAllocId;
 
 // Reads the switches while trackMode is -1, and sets trackHeap to the process heap in modes 1 and 3.

@@ -18,11 +18,16 @@ namespace {
 
 constexpr size_t noticeCapacity = 200;
 
-// Advances allocCounter and returns the new block's id.
+// Advances allocCounter and returns the new block's id. Id 0 is skipped when the counter wraps: no block
+// may match breakOnAllocId's default.
 uint32_t nextAllocId() {
     // ULONG and LONG are the unsigned and signed forms of one type, so the counter may be advanced
     // through the signed interlocked operation.
-    return static_cast<uint32_t>(InterlockedIncrement(reinterpret_cast<volatile LONG*>(&allocCounter)));
+    uint32_t id = 0;
+    while (id == 0) {
+        id = static_cast<uint32_t>(InterlockedIncrement(reinterpret_cast<volatile LONG*>(&allocCounter)));
+    }
+    return id;
 }
 
 // True for exactly one caller: the first to raise `flag`.
@@ -45,28 +50,36 @@ uint64_t currentPageSize() {
 // Size arithmetic shared by the block allocators. Every sum is checked: a request so large that its
 // block's size does not fit in 64 bits must fail like any other request that memory cannot satisfy.
 
-// size + overhead, raised to the next multiple of 16 (a multiple stays as it is), plus 16: the room for
-// aligning the user block wherever the underlying allocation begins. False when it does not fit.
-bool paddedBlockTotal(uint64_t size, uint64_t overhead, uint64_t* total) {
+// size + overhead, raised to the next multiple of 16 (a multiple stays as it is), plus the alignment: the
+// room for aligning the user block wherever the underlying allocation begins. False when it does not fit.
+bool paddedBlockTotal(uint64_t size, uint64_t overhead, uint64_t alignment, uint64_t* total) {
     const uint64_t largest = UINT64_MAX;
     if (size > largest - overhead) {
         return false;
     }
     uint64_t raw = size + overhead;
-    if (raw > largest - (userBlockAlignment - 1) - userBlockAlignment) {
+    if (raw > largest - (userBlockAlignment - 1) - alignment) {
         return false;
     }
-    *total = (raw + userBlockAlignment - 1) / userBlockAlignment * userBlockAlignment + userBlockAlignment;
+    *total = (raw + userBlockAlignment - 1) / userBlockAlignment * userBlockAlignment + alignment;
     return true;
 }
 
 // Places a user block of `size` bytes followed by at least `tailGuardLeast` bytes so that the tail ends
-// exactly at `end`, moved down to the user-block alignment. Returns the user block; *slack receives how
-// far it was moved (0 to 15), which lengthens the tail.
-uintptr_t placeUserBlock(uintptr_t end, uint64_t size, uint64_t tailGuardLeast, uint64_t* slack) {
+// exactly at `end`, moved down to `alignment`. Returns the user block; *slack receives how far it was moved
+// (less than the alignment), which lengthens the tail.
+uintptr_t placeUserBlock(uintptr_t end, uint64_t size, uint64_t tailGuardLeast, uint64_t alignment,
+                         uint64_t* slack) {
     uintptr_t provisional = end - size - tailGuardLeast;
-    *slack = provisional % userBlockAlignment;
+    *slack = provisional % alignment;
     return provisional - *slack;
+}
+
+// Fills a heap block's lead-in, from the base up to the header, with the guard fill: the release looks at
+// its first byte when the header was found written over. (A page block's lead-in is not filled: its base
+// is the no-access page, and its release never looks there.)
+void fillLeadIn(uintptr_t base, uintptr_t headerAddress) {
+    std::memset(reinterpret_cast<void*>(base), guardFill, static_cast<size_t>(headerAddress - base));
 }
 
 // Lays the tail guard from the end of the user block to the end of the block and fills both guards.
@@ -104,6 +117,10 @@ void reportUnknownSource(const void* userPtr, int32_t source) {
 
 } // namespace
 
+void OVMemBlock::SetAlignment(uint64_t userBlockBoundary) {
+    alignment = userBlockBoundary > userBlockAlignment ? userBlockBoundary : userBlockAlignment;
+}
+
 void* OVMemBlock::operator new(size_t size) noexcept {
     return std::malloc(size);
 }
@@ -130,9 +147,10 @@ void* OVMemBlock::AllocateWithCaller(uint64_t size, void* caller, HANDLE heap) {
     return userPtr;
 }
 
-// Heap blocks. Layout, from low to high addresses: a lead-in of 1 to 31 bytes, the 504-byte header
-// (whose last 384 bytes are the head guard), the user block on a multiple of 16, and in the guarded
-// modes the tail guard (384 bytes plus the alignment slack) reaching exactly to the end of the allocation.
+// Heap blocks. Layout, from low to high addresses: a lead-in of 1 to 15 + alignment bytes (1 to 31 for
+// the usual 16), the 504-byte header (whose last 384 bytes are the head guard), the user block on the
+// alignment, and in the guarded modes the tail guard (384 bytes plus the alignment slack) reaching exactly
+// to the end of the allocation.
 void* OVMemBlock::Allocate(uint64_t size, HANDLE heap) {
     if (size == 0) {
         return nullptr;
@@ -145,7 +163,7 @@ void* OVMemBlock::Allocate(uint64_t size, HANDLE heap) {
 
     uint64_t total = 0;
     void* base = nullptr;
-    if (paddedBlockTotal(size, headerSize + tailGuardLeast, &total)) {
+    if (paddedBlockTotal(size, headerSize + tailGuardLeast, alignment, &total)) {
         base = onHeap ? HeapAlloc(heap, HEAP_ZERO_MEMORY, static_cast<SIZE_T>(total))
                       : std::malloc(static_cast<size_t>(total));
     }
@@ -158,7 +176,7 @@ void* OVMemBlock::Allocate(uint64_t size, HANDLE heap) {
 
     uint64_t slack = 0;
     uintptr_t userBlock =
-        placeUserBlock(reinterpret_cast<uintptr_t>(base) + total, size, tailGuardLeast, &slack);
+        placeUserBlock(reinterpret_cast<uintptr_t>(base) + total, size, tailGuardLeast, alignment, &slack);
     uintptr_t headerAddress = userBlock - headerSize;
     if (headerAddress < reinterpret_cast<uintptr_t>(base)) {
         breakIntoDebugger();
@@ -169,6 +187,7 @@ void* OVMemBlock::Allocate(uint64_t size, HANDLE heap) {
         }
         return nullptr;
     }
+    fillLeadIn(reinterpret_cast<uintptr_t>(base), headerAddress);
     auto* newHeader = reinterpret_cast<OVMemHdr*>(headerAddress);
     if (guarded) {
         layGuards(newHeader, userBlock, size, slack);
@@ -248,7 +267,7 @@ void* OVMemBlockVirtualAlloc::Allocate(uint64_t size, HANDLE) {
     uint64_t page = 0;
     uint64_t region = 0;
     uint64_t reservation = 0;
-    bool fits = paddedBlockTotal(size, headerSize + guardZoneSize, &need);
+    bool fits = paddedBlockTotal(size, headerSize + guardZoneSize, alignment, &need);
     if (fits) {
         page = currentPageSize();
         if (page == 0) {
@@ -284,7 +303,7 @@ void* OVMemBlockVirtualAlloc::Allocate(uint64_t size, HANDLE) {
 
     uint64_t slack = 0;
     uintptr_t regionEnd = reinterpret_cast<uintptr_t>(base) + page + region;
-    uintptr_t userBlock = placeUserBlock(regionEnd, size, guardZoneSize, &slack);
+    uintptr_t userBlock = placeUserBlock(regionEnd, size, guardZoneSize, alignment, &slack);
     uintptr_t headerAddress = userBlock - headerSize;
     if (headerAddress < reinterpret_cast<uintptr_t>(base)) {
         breakIntoDebugger();
@@ -297,24 +316,28 @@ void* OVMemBlockVirtualAlloc::Allocate(uint64_t size, HANDLE) {
     return newHeader->userPtr;
 }
 
-bool freeBlockMemory(const OVMemHdr* header) {
-    switch (header->source) {
+bool freeBlockMemory(void* allocPtr, int32_t source, const void* userPtr) {
+    switch (source) {
     case BlockSourceTrackHeap:
         if (trackHeap == nullptr) {
             return false;
         }
-        return HeapFree(trackHeap, 0, header->allocPtr) != FALSE;
+        return HeapFree(trackHeap, 0, allocPtr) != FALSE;
     case BlockSourceRuntimeHeap:
-        std::free(header->allocPtr);
+        std::free(allocPtr);
         return true;
     case BlockSourceVirtualPages:
-        if (!VirtualFree(header->allocPtr, 0, MEM_RELEASE)) {
+        if (!VirtualFree(allocPtr, 0, MEM_RELEASE)) {
             dumpInUse();
             return false;
         }
         return true;
     default:
-        reportUnknownSource(header->userPtr, header->source);
+        reportUnknownSource(userPtr, source);
         return false;
     }
+}
+
+bool freeBlockMemory(const OVMemHdr* header) {
+    return freeBlockMemory(header->allocPtr, header->source, header->userPtr);
 }

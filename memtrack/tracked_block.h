@@ -9,8 +9,9 @@
 #include <cstddef>
 #include <cstdint>
 
-// The id of the last block built; the next block gets the next value. Advanced atomically, so that
-// threads allocating at once receive different ids, and only for blocks actually built.
+// The id of the last block built; the next block gets the next value, skipping 0 when the counter wraps
+// (no block has id 0). Advanced atomically, so that threads allocating at once receive different ids, and
+// only for blocks actually built.
 extern volatile ULONG allocCounter;
 // The system page size; 1 until the system has been asked. Two threads may both ask and store the
 // same answer.
@@ -38,7 +39,9 @@ class OVMemBlock {
     // pointer or null.
     virtual void* AllocateWithCaller(uint64_t size, void* caller, HANDLE heap);
     // Builds a heap block: on `heap` (HEAP_ZERO_MEMORY) in modes 1 and 3 when a heap is given, otherwise
-    // from malloc; guard zones in modes 3 and 4. Null for a size of 0 and when memory cannot be had.
+    // from malloc; guard zones in modes 3 and 4; the user block on this object's alignment; the lead-in
+    // (between the base and the header) filled with the guard fill. Null for a size of 0 and when memory
+    // cannot be had.
     virtual void* Allocate(uint64_t size, HANDLE heap);
     // Frees the underlying allocation of the block that userPtr belongs to.
     virtual void FreeUserPtr(void* userPtr);
@@ -46,11 +49,15 @@ class OVMemBlock {
     virtual void Free();
     virtual void* GetUserPtr();
     // The header that userPtr belongs to: the 504 bytes before it, accepted only when their userPtr field
-    // points back to it. Null otherwise. Reads memory before userPtr: give it only pointers that the
-    // module's hooks handed out.
+    // points back to it (a release clears it). Null otherwise. Reads memory before userPtr: give it only
+    // pointers that the module's hooks handed out. (A release finds its block through the live index.)
     virtual OVMemHdr* HeaderFromUserPtr(void* userPtr);
     virtual OVMemHdr* GetHeader();
     virtual ~OVMemBlock();
+
+    // The alignment of the user blocks that this object builds: a power of two, 16 unless set higher.
+    // Not virtual: the operations above keep their slots.
+    void SetAlignment(uint64_t userBlockBoundary);
 
     // Allocator objects are the tracker's own working memory: run-time heap, null when exhausted.
     static void* operator new(size_t size) noexcept;
@@ -61,6 +68,7 @@ class OVMemBlock {
     void adoptBlock(OVMemHdr* newHeader, uint64_t size, BlockSource source, void* base, uintptr_t userBlock);
 
     OVMemHdr* header = nullptr;
+    uint64_t alignment = userBlockAlignment;
 };
 
 // Page-guarded blocks (mode 2): the block's tail guard ends exactly where a trailing no-access page begins,
@@ -72,8 +80,10 @@ class OVMemBlockVirtualAlloc : public OVMemBlock {
     void* Allocate(uint64_t size, HANDLE heap) override;
 };
 
-// Frees the block's allocPtr by its source: HeapFree on trackHeap (nothing when there is no trackHeap),
-// free, or VirtualFree of the pages. Pages that cannot be released run the in-use dump; an unknown
-// source is refused with a notice (a breakpoint trap when a debugger is attached) and frees nothing.
-// False when nothing was freed.
+// Frees a block's underlying allocation by its source: HeapFree on trackHeap (nothing when there is no
+// trackHeap), free, or VirtualFree of the pages. Pages that cannot be released run the in-use dump; an
+// unknown source is refused with a notice naming the user block (a breakpoint trap when a debugger is
+// attached) and frees nothing. False when nothing was freed.
+bool freeBlockMemory(void* allocPtr, int32_t source, const void* userPtr);
+// The same by the header's own fields.
 bool freeBlockMemory(const OVMemHdr* header);

@@ -1,11 +1,14 @@
-// The tracked pair. Each operation uses one allocator object of the class that trackMode calls for; a
-// block joins the live list when it is made and leaves it when it is released, its guard zones are checked
-// then, and releases that arrive after the collector's teardown are reported one by one.
+// The tracked pair. Each allocation uses one allocator object of the class that trackMode calls for; a
+// block joins the live index and list when it is made and leaves them when it is released, and releases
+// that arrive after the collector's teardown are reported one by one.
 //
-// What the release path finds wrong in what it is given (a pointer that is not a block of this module, a
-// block released with the other form of delete) is refused with a line on the debugger output naming the
-// pointer, then a breakpoint trap when a debugger is attached. Without a debugger the trap would end the
-// host process, so the line is all there is.
+// A release trusts only the live index. What it finds wrong in what it is given (a pointer that is not a
+// live block of this module, a block released with the other form of delete) is refused with a line on the
+// debugger output naming the pointer, then a breakpoint trap when a debugger is attached. Without a
+// debugger the trap would end the host process, so the line is all there is. What it finds wrong in the
+// block itself (its header, a guard zone or its lead-in written over) is put right where it can be and
+// reported in one record. The checks take no lock: the block has left the index, so no other release can
+// reach it.
 #include "memtrack/tracked_pair.h"
 
 #include "memtrack/debug_text.h"
@@ -15,6 +18,8 @@
 #include "memtrack/tracked_block.h"
 #include "platform/platform.h"
 #include "platform/portability.h"
+
+#include <cstring>
 
 std::atomic<bool> debuggerChecked{false};
 std::atomic<bool> debuggerPresent{false};
@@ -48,13 +53,15 @@ const char* formName(int32_t kind) {
     return kind == AllocKindArray ? "delete[]" : "delete";
 }
 
-// "...: release of 0x<pointer> refused: not a block of this module\r\n".
-void reportForeignRelease(const void* pointer) {
+// A notice about one pointer, the one number of `format`.
+void reportPointerFault(const char* format, const void* pointer) {
     char notice[noticeCapacity] = {};
-    formatBounded(notice, sizeof notice,
-                  "OVMemCollector: release of 0x%llX refused: not a block of this module\r\n",
-                  addressOf(pointer));
+    formatBounded(notice, sizeof notice, format, addressOf(pointer));
     writeFaultNotice(notice);
+}
+
+void reportForeignRelease(const void* pointer) {
+    reportPointerFault("OVMemCollector: release of 0x%llX refused: not a block of this module\r\n", pointer);
 }
 
 void reportMismatchedRelease(const void* pointer, int32_t allocKind, int32_t releaseKind) {
@@ -82,35 +89,33 @@ bool debuggerAttached() {
     return isDebuggerPresent() != FALSE;
 }
 
+// The first check asks under the record writer lock, as the reporting thread: where these operators serve
+// the whole process, the platform calls that answer release memory through them, and those releases must
+// not ask in turn.
 void askForDebuggerOnce() {
     if (debuggerChecked.load()) {
         return;
     }
+    RecordWriterLockHolder writers;
+    if (debuggerChecked.load() || reportingThread.load() == GetCurrentThreadId()) {
+        return;
+    }
+    reportingThread.store(GetCurrentThreadId());
     if (debuggerAttached()) {
         debuggerPresent.store(true);
     }
     debuggerChecked.store(true);
+    reportingThread.store(0);
 }
 
-// Index of the first byte that is not the guard fill, or `length` when there is none.
-uint64_t firstChangedByte(const uint8_t* zone, uint64_t length) {
+// Whether a zone holds anything but the guard fill.
+bool zoneChanged(const uint8_t* zone, uint64_t length) {
     for (uint64_t i = 0; i < length; ++i) {
         if (zone[i] != guardFill) {
-            return i;
+            return true;
         }
     }
-    return length;
-}
-
-// The tail guard's fields lie in the header just below the head guard, where a long underrun reaches
-// them. They are followed only while they still describe this block's own tail guard (userPtr + size, 384
-// bytes plus a slack below the 16-byte alignment); otherwise the header itself was overwritten, and the
-// head guard in between tells of it.
-bool tailGuardIntact(const OVMemHdr* header) {
-    return header->tailGuard != nullptr &&
-           header->tailGuard == static_cast<const uint8_t*>(header->userPtr) + header->size &&
-           header->tailGuardSize >= guardZoneSize &&
-           header->tailGuardSize < guardZoneSize + userBlockAlignment;
+    return false;
 }
 
 void stopWhenDebugged() {
@@ -119,44 +124,91 @@ void stopWhenDebugged() {
     }
 }
 
-// The guard check at release: in the guarded modes (2, 3 and 4) a released block's guard zones must still
-// hold their fill. Checks the head guard, then the tail guard; sets underrun or overrun at the first
-// changed byte of each, stops in the debugger only when one was attached at the first check, and writes at
-// most one "MemoryAccessViolation" record, which shows both damage flags as found. The block is freed
-// afterwards all the same.
-void checkGuards(OVMemHdr* header) {
-    if (header == nullptr || !isGuardedMode(trackMode)) {
-        return;
+// Puts back a field that differs from what it should hold; true when it did.
+template <typename Field> bool restoreField(Field* field, Field expected) {
+    if (*field == expected) {
+        return false;
     }
-    askForDebuggerOnce();
-    bool headChanged = false;
-    uint64_t headLength = header->headGuardSize < guardZoneSize ? header->headGuardSize : guardZoneSize;
-    if (firstChangedByte(header->headGuard, headLength) < headLength) {
-        header->underrun = 1;
-        headChanged = true;
-        stopWhenDebugged();
-    }
-    if (header->tailGuard != nullptr && !tailGuardIntact(header) && !headChanged) {
-        // Written over from below, past the head guard: an underrun all the same.
-        header->underrun = 1;
-        headChanged = true;
-        stopWhenDebugged();
-    }
-    if (tailGuardIntact(header) &&
-        firstChangedByte(header->tailGuard, header->tailGuardSize) < header->tailGuardSize) {
-        header->overrun = 1;
-        stopWhenDebugged();
-        writeBlockRecord(header, MemoryAccessViolationRecord);
-        return;
-    }
-    if (headChanged) {
-        writeBlockRecord(header, MemoryAccessViolationRecord);
-    }
+    *field = expected;
+    return true;
 }
 
-// A release has reports to write when it comes after the teardown or its guards are to be checked.
-bool releaseHasReports(bool afterTeardown) {
-    return afterTeardown || isGuardedMode(trackMode);
+// Puts back zeros in padding that holds anything else; true when it did.
+template <size_t Length> bool restoreZeros(uint8_t (&bytes)[Length]) {
+    static const uint8_t zeros[Length] = {};
+    if (std::memcmp(bytes, zeros, Length) == 0) {
+        return false;
+    }
+    std::memset(bytes, 0, Length);
+    return true;
+}
+
+// The header check: every field of a released block's header (its list links aside, which the list
+// checks) must describe the block that the index knows. One that does not was written over from below,
+// and is put back so that the records name the right block and call site. The damage flags must still be
+// clear: only the checks of this release set them. True when anything had to be put back.
+bool restoreHeader(OVMemHdr* header, const LiveBlock& block) {
+    uint8_t* tailGuard =
+        block.tailGuardSize != 0 ? static_cast<uint8_t*>(block.userPtr) + block.size : nullptr;
+    bool changed = restoreField(&header->magic, headerMagic);
+    changed |= restoreZeros(header->padding1);
+    changed |= restoreField(&header->id, block.id);
+    changed |= restoreZeros(header->padding2);
+    changed |= restoreField(&header->size, block.size);
+    changed |= restoreField(&header->allocKind, static_cast<int32_t>(block.allocKind));
+    changed |= restoreZeros(header->padding3);
+    changed |= restoreField(&header->caller, block.caller);
+    changed |= restoreField(&header->reserved, uint64_t{0});
+    changed |= restoreField(&header->release, uint8_t{0});
+    changed |= restoreZeros(header->padding4);
+    changed |= restoreField(&header->userPtr, block.userPtr);
+    changed |= restoreField(&header->allocPtr, block.allocPtr);
+    changed |= restoreField(&header->source, static_cast<int32_t>(block.source));
+    changed |= restoreField(&header->underrun, uint8_t{0});
+    changed |= restoreField(&header->overrun, uint8_t{0});
+    changed |= restoreZeros(header->padding5);
+    changed |= restoreField(&header->tailGuardSize, block.tailGuardSize);
+    changed |= restoreField(&header->tailGuard, tailGuard);
+    changed |= restoreField(&header->headGuardSize, guardZoneSize);
+    return changed;
+}
+
+struct ReleaseFindings {
+    bool damaged;      // underrun or overrun set: the access-violation record is due
+    bool writtenBelow; // the lead-in changed too: the block's memory is kept
+};
+
+// The checks of a released block: the header check in every mode; in the guarded modes (2, 3 and 4) the
+// guard check, of the fixed 384-byte head guard and of the tail guard as long as the index knows it;
+// underrun set for a header or head guard written over, overrun for a changed tail guard, each stopping in
+// the debugger when one was attached at the first check. When the header was written over, the first byte
+// of a heap allocation (the lead-in's) tells whether the write reached the heap's bookkeeping below it.
+ReleaseFindings checkReleasedBlock(OVMemHdr* header, const LiveBlock& block) {
+    ReleaseFindings findings = {};
+    const bool guarded = isGuardedMode(trackMode);
+    const bool headerWrittenOver = restoreHeader(header, block);
+    if (!guarded && !headerWrittenOver) {
+        return findings;
+    }
+    askForDebuggerOnce();
+    if (headerWrittenOver || (guarded && zoneChanged(header->headGuard, guardZoneSize))) {
+        header->underrun = 1;
+        stopWhenDebugged();
+    }
+    if (guarded &&
+        zoneChanged(static_cast<const uint8_t*>(block.userPtr) + block.size, block.tailGuardSize)) {
+        header->overrun = 1;
+        stopWhenDebugged();
+    }
+    findings.damaged = header->underrun != 0 || header->overrun != 0;
+    findings.writtenBelow = headerWrittenOver && block.source != BlockSourceVirtualPages &&
+                            *static_cast<const uint8_t*>(block.allocPtr) != guardFill;
+    return findings;
+}
+
+void reportWrittenBelow(const void* userPtr) {
+    reportPointerFault(
+        "OVMemCollector: block 0x%llX was written over below its start; its memory is kept\r\n", userPtr);
 }
 
 // A release after the collector's teardown (the module is being unloaded): the block was reported as a
@@ -176,9 +228,35 @@ void reportReleaseAfterTeardown(OVMemHdr* header) {
     }
 }
 
+// The reports of a release, kept together under the record writer lock: after the teardown its leak
+// record first, then the notice of a lead-in written over, then the access-violation record.
+void reportRelease(OVMemHdr* header, const ReleaseFindings& findings, bool afterTeardown) {
+    RecordWriterLockHolder writers;
+    reportingThread.store(GetCurrentThreadId());
+    if (afterTeardown) {
+        reportReleaseAfterTeardown(header);
+    }
+    if (findings.writtenBelow) {
+        reportWrittenBelow(header->userPtr);
+    }
+    if (findings.damaged) {
+        writeBlockRecord(header, MemoryAccessViolationRecord);
+    }
+    if (afterTeardown) {
+        // An access-violation record of the last release opened a pair of files and rebuilt the
+        // module-name caches after the log was ended above.
+        endLeakLogAfterRelease(liveHead == nullptr);
+    }
+    reportingThread.store(0);
+}
+
 } // namespace
 
 void* trackedAllocate(uint64_t size, int32_t kind, void* caller, uint32_t* outId) {
+    return trackedAllocateAligned(size, userBlockAlignment, kind, caller, outId);
+}
+
+void* trackedAllocateAligned(uint64_t size, uint64_t alignment, int32_t kind, void* caller, uint32_t* outId) {
     if (failSize != 0 && size >= failSize) {
         return nullptr;
     }
@@ -186,60 +264,56 @@ void* trackedAllocate(uint64_t size, int32_t kind, void* caller, uint32_t* outId
     if (block == nullptr) {
         return nullptr;
     }
+    block->SetAlignment(alignment);
     void* userPtr = block->AllocateWithCaller(size, caller, trackHeap);
     OVMemHdr* header = block->GetHeader();
     if (userPtr != nullptr && header != nullptr) {
         header->allocKind = kind;
-        *outId = header->id;
         // Before the block joins the list, so that the dump does not hold the list's lock twice.
         if (header->id == breakOnAllocId) {
             dumpInUse();
         }
-        appendLiveBlock(header);
+        if (appendLiveBlock(header, alignment)) {
+            *outId = header->id;
+        } else {
+            // Without its entry in the index the block could never be released.
+            block->Free();
+            userPtr = nullptr;
+        }
     }
     delete block;
     return userPtr;
 }
 
 bool trackedRelease(void** location, int32_t kind) {
-    OVMemBlock* block = newBlockAllocator();
-    if (block == nullptr) {
-        // Without its allocator object the release is left undone: the block stays allocated and listed.
-        return false;
-    }
-    OVMemHdr* header = block->HeaderFromUserPtr(*location);
-    if (header == nullptr || header->allocKind != kind) {
-        // Not a block of this module, or released with the other form of delete: its memory is not
-        // touched, and a block stays on the list to be reported at teardown.
-        if (header == nullptr) {
-            reportForeignRelease(*location);
+    void* userPtr = *location;
+    LiveBlock block = {};
+    bool afterTeardown = false;
+    LiveRelease found = takeLiveBlock(userPtr, kind, &block, &afterTeardown);
+    if (found != LiveReleaseTaken) {
+        // Not a live block of this module, or released with the other form of delete: nothing at or before
+        // the pointer is touched, and a block stays on the list to be reported at teardown.
+        if (found == LiveReleaseForeign) {
+            reportForeignRelease(userPtr);
         } else {
-            reportMismatchedRelease(*location, header->allocKind, kind);
+            reportMismatchedRelease(userPtr, block.allocKind, kind);
         }
-        delete block;
         return false;
     }
-    bool afterTeardown = !unlinkLiveBlock(header);
-    if (releaseHasReports(afterTeardown) && reportingThread.load() != GetCurrentThreadId()) {
-        RecordWriterLockHolder writers;
-        reportingThread.store(GetCurrentThreadId());
-        if (afterTeardown) {
-            reportReleaseAfterTeardown(header);
-        }
-        checkGuards(header);
-        if (afterTeardown) {
-            // An access-violation record of the last release opened a pair of files and rebuilt the
-            // module-name caches after the log was ended above.
-            endLeakLogAfterRelease(liveHead == nullptr);
-        }
-        reportingThread.store(0);
+    OVMemHdr* header = headerOf(block);
+    ReleaseFindings findings = checkReleasedBlock(header, block);
+    if ((afterTeardown || findings.damaged) && reportingThread.load() != GetCurrentThreadId()) {
+        reportRelease(header, findings, afterTeardown);
     }
     if (collectorTornDown.load()) {
         // The module is being unloaded: no critical section of it may stay initialised. A release from
         // inside the reports above leaves the deletion to the reports' own end.
         recordWriterLock.retire();
     }
-    freeBlockMemory(header);
-    delete block;
+    // Nothing finds a released block by its header any more.
+    header->userPtr = nullptr;
+    if (!findings.writtenBelow) {
+        freeBlockMemory(block.allocPtr, block.source, block.userPtr);
+    }
     return false;
 }

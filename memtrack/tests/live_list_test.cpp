@@ -1,6 +1,7 @@
 // The live-block list as the tracked pair keeps it: appending in allocation order, unlinking from any
-// place, refused releases that leave a block listed, and threads that allocate and release at once; and
-// the in-use dump: one "MemoryInUse" record per live block and the summary, on the debugger output only.
+// place, the list rebuilt from the live index when links were written over, refused releases that leave a
+// block listed, and threads that allocate and release at once; and the in-use dump: one "MemoryInUse"
+// record per live block and the summary, on the debugger output only.
 #include "memtrack/live_list.h"
 #include "release_checks_support.h"
 
@@ -59,6 +60,58 @@ TEST_F(LiveListTest, ReleasingTheHeadMovesTheHeadToItsSuccessor) {
     EXPECT_EQ(y, liveTail);
     Release(y->userPtr);
     EXPECT_EQ(nullptr, liveHead);
+}
+
+// Each row writes over links of one of four blocks with an address that must never be followed, releases
+// one of them (or runs the in-use dump), and expects the others listed in allocation order.
+TEST_F(LiveListTest, ListIsRebuiltInAllocationOrderWhenLinksWereWrittenOver) {
+    struct Row {
+        const char* what;
+        int damaged;   // whose links are written over
+        bool previous; // which of them
+        bool next;
+        int released;
+    };
+    const Row rows[] = {
+        {"the released block's links", 1, true, true, 1},
+        {"the released block's next", 1, false, true, 1},
+        {"the released head's next", 0, false, true, 0},
+        {"the released tail's previous", 3, true, false, 3},
+        {"a neighbour's link back", 2, true, false, 1},
+        {"another block's next, found by the in-use dump", 2, false, true, -1},
+    };
+    for (const Row& row : rows) {
+        tracker_test::UseMode(TrackModeHeap);
+        std::vector<OVMemHdr*> blocks;
+        for (int i = 0; i < 4; ++i) {
+            blocks.push_back(HeaderOf(Allocate(10)));
+        }
+        auto* unmapped = reinterpret_cast<OVMemHdr*>(uintptr_t{0x4141414141414141});
+        if (row.previous) {
+            blocks[row.damaged]->prev = unmapped;
+        }
+        if (row.next) {
+            blocks[row.damaged]->next = unmapped;
+        }
+        if (row.released >= 0) {
+            Release(blocks[row.released]->userPtr);
+            blocks.erase(blocks.begin() + row.released);
+        } else {
+            dumpInUse();
+            EXPECT_NE(std::string::npos, winsim::DebugOutput().find("4 allocations active")) << row.what;
+        }
+        EXPECT_EQ(blocks.front(), liveHead) << row.what;
+        EXPECT_EQ(blocks.back(), liveTail) << row.what;
+        for (size_t i = 0; i + 1 < blocks.size(); ++i) {
+            EXPECT_EQ(blocks[i + 1], blocks[i]->next) << row.what << ", block " << i;
+            EXPECT_EQ(blocks[i], blocks[i + 1]->prev) << row.what << ", block " << i + 1;
+        }
+        EXPECT_EQ(nullptr, blocks.back()->next) << row.what;
+        for (OVMemHdr* header : blocks) {
+            Release(header->userPtr);
+        }
+        EXPECT_EQ(nullptr, liveHead) << row.what;
+    }
 }
 
 TEST_F(LiveListTest, RefusedReleaseLeavesTheBlockListedAndNoRecord) {

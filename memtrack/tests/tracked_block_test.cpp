@@ -1,5 +1,6 @@
-// Tracked blocks. Heap blocks: the layout of each mode (the worked totals), alignment, ids, the
-// size-overflow rule, header lookup, failures, and the slot order of the allocator's virtual operations.
+// Tracked blocks. Heap blocks: the layout of each mode (the worked totals), alignment (over-alignment in
+// every mode), the lead-in's fill, ids and their wrap, the size-overflow rule, header lookup, failures, and
+// the slot order of the allocator's virtual operations.
 // Page-guarded blocks: their place on the pages (the worked offsets with 4096-byte pages), real no-access
 // pages on both sides, the fallback to a heap block, and a write past the tail guard that faults.
 #include "memtrack/tracked_block.h"
@@ -56,9 +57,10 @@ class TrackedBlockTest : public TrackerTest {
     }
 
     // Builds a block in `mode` and keeps it for release at the end of the test.
-    OVMemHdr* Build(TrackMode mode, uint64_t size, void* caller = nullptr) {
+    OVMemHdr* Build(TrackMode mode, uint64_t size, void* caller = nullptr, uint64_t alignment = 16) {
         UseMode(mode);
         OVMemBlock block;
+        block.SetAlignment(alignment);
         void* userPtr = block.AllocateWithCaller(size, caller, trackHeap);
         if (userPtr == nullptr) {
             return nullptr;
@@ -145,6 +147,8 @@ TEST_F(TrackedBlockTest, EveryModesLayoutHoldsForManySizes) {
             EXPECT_EQ(user - 504, address(header)) << "mode " << mode << " size " << size;
             EXPECT_GE(address(header) - base, 1u) << "lead-in, mode " << mode << " size " << size;
             EXPECT_LE(address(header) - base, 31u) << "lead-in, mode " << mode << " size " << size;
+            EXPECT_TRUE(allBytesAre(static_cast<uint8_t*>(header->allocPtr), address(header) - base, 0xD0))
+                << "lead-in fill, mode " << mode << " size " << size;
             EXPECT_EQ(size, header->size);
             if (guarded) {
                 EXPECT_EQ(end, address(header->tailGuard) + header->tailGuardSize)
@@ -154,6 +158,28 @@ TEST_F(TrackedBlockTest, EveryModesLayoutHoldsForManySizes) {
             } else {
                 EXPECT_LE(user + size, end) << "the user block overruns its allocation";
                 EXPECT_LE(end - (user + size), 15u) << "spare bytes after an unguarded block";
+            }
+        }
+    }
+}
+
+TEST_F(TrackedBlockTest, OverAlignedBlocksKeepEachModesLayout) {
+    for (TrackMode mode : {TrackModeHeap, TrackModeGuardedProcessHeap, TrackModeGuardedRuntimeHeap}) {
+        for (uint64_t alignment : {32u, 64u, 4096u}) {
+            OVMemHdr* header = Build(mode, 24, nullptr, alignment);
+            ASSERT_NE(nullptr, header) << "mode " << mode << " alignment " << alignment;
+            uintptr_t base = address(header->allocPtr);
+            uintptr_t user = address(header->userPtr);
+            EXPECT_EQ(0u, user % alignment) << "mode " << mode << " alignment " << alignment;
+            EXPECT_EQ(user - 504, address(header));
+            EXPECT_GE(address(header) - base, 1u) << "the lead-in takes the extra room";
+            EXPECT_TRUE(allBytesAre(static_cast<uint8_t*>(header->allocPtr), address(header) - base, 0xD0));
+            if (mode != TrackModeHeap) {
+                EXPECT_EQ(user + 24, address(header->tailGuard));
+                EXPECT_EQ(base + expectedTotal(24, true) - 16 + alignment,
+                          address(header->tailGuard) + header->tailGuardSize)
+                    << "the tail guard ends the block, its slack below the alignment";
+                EXPECT_LT(header->tailGuardSize, 384u + alignment);
             }
         }
     }
@@ -249,6 +275,16 @@ TEST_F(TrackedBlockTest, IdsRiseByOneAcrossModes) {
         EXPECT_EQ(expected++, header->id) << "mode " << mode;
     }
     EXPECT_EQ(4u, allocCounter);
+}
+
+TEST_F(TrackedBlockTest, IdsSkipZeroWhenTheCounterWraps) {
+    allocCounter = 0xFFFFFFFEu;
+    OVMemHdr* last = Build(TrackModeHeap, 7);
+    OVMemHdr* wrapped = Build(TrackModeHeap, 7);
+    ASSERT_NE(nullptr, last);
+    ASSERT_NE(nullptr, wrapped);
+    EXPECT_EQ(0xFFFFFFFFu, last->id);
+    EXPECT_EQ(1u, wrapped->id) << "no block may have id 0";
 }
 
 TEST_F(TrackedBlockTest, ThreadsAllocatingAtOnceGetDistinctIds) {
@@ -353,8 +389,8 @@ TEST(TrackedBlockSlots, VirtualOperationsKeepTheirSlotOrder) {
     EXPECT_EQ(7, slotOf(&OVMemBlock::HeaderFromUserPtr));
     EXPECT_EQ(8, slotOf(&OVMemBlock::GetHeader));
     EXPECT_EQ(3, slotOf(&OVMemBlockVirtualAlloc::Allocate)) << "the page-guarded allocator overrides slot 3";
-    EXPECT_EQ(sizeof(void*) * 2, sizeof(OVMemBlock))
-        << "the allocator holds its table pointer and the header";
+    EXPECT_EQ(sizeof(void*) * 3, sizeof(OVMemBlock))
+        << "the allocator holds its table pointer, the header and the alignment";
     EXPECT_EQ(sizeof(OVMemBlock), sizeof(OVMemBlockVirtualAlloc))
         << "the page-guarded allocator adds no field";
 }
@@ -374,8 +410,9 @@ class PageGuardedBlockTest : public TrackerTest {
         TrackerTest::TearDown();
     }
 
-    OVMemHdr* Build(uint64_t size) {
+    OVMemHdr* Build(uint64_t size, uint64_t alignment = 16) {
         OVMemBlockVirtualAlloc block;
+        block.SetAlignment(alignment);
         if (block.AllocateWithCaller(size, nullptr, nullptr) == nullptr) {
             return nullptr;
         }
@@ -448,13 +485,16 @@ TEST_F(PageGuardedBlockTest, NeedOfWholePagesGetsOneMorePage) {
 }
 
 TEST_F(PageGuardedBlockTest, GuardsAreFilledAndUserPointersAligned) {
+    const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
     for (uint64_t size : {0u, 1u, 13u, 100u, 4000u, 5000u, 12345u}) {
-        OVMemHdr* header = Build(size);
+        // The last rows over-aligned: the lead-in takes the extra room.
+        uint64_t alignment = size == 5000u ? 64 : size == 12345u ? 2 * page : 16;
+        OVMemHdr* header = Build(size, alignment);
         ASSERT_NE(nullptr, header) << "size " << size;
-        EXPECT_EQ(0u, address(header->userPtr) % 16) << "size " << size;
+        EXPECT_EQ(0u, address(header->userPtr) % alignment) << "size " << size;
         EXPECT_EQ(address(header->userPtr) - 504, address(header)) << "size " << size;
         uintptr_t pageEnd = address(header->tailGuard) + header->tailGuardSize;
-        EXPECT_EQ(0u, pageEnd % static_cast<uintptr_t>(sysconf(_SC_PAGESIZE))) << "size " << size;
+        EXPECT_EQ(0u, pageEnd % page) << "size " << size;
         EXPECT_EQ(static_cast<DWORD>(PAGE_NOACCESS), Query(pageEnd).Protect) << "size " << size;
         for (uint64_t i = 0; i < header->tailGuardSize; ++i) {
             ASSERT_EQ(0xD0, header->tailGuard[i]) << "tail guard byte " << i << " size " << size;

@@ -71,6 +71,14 @@ TEST_F(TrackedPairTest, PassThroughPairUsesTheHeapOrMallocWithoutHeader) {
     void* location = zeroed;
     plainRelease(&location, AllocKindArray);
     EXPECT_EQ(heapBlocks, winsim::HeapBlockCount());
+
+    void* aligned = plainAllocateAligned(64, 256);
+    ASSERT_NE(nullptr, aligned);
+    EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(aligned) % 256);
+    EXPECT_EQ(64u + 255 + 8, HeapSize(GetProcessHeap(), 0, static_cast<void**>(aligned)[-1]))
+        << "the heap block's base is kept right before the over-aligned block";
+    plainReleaseAligned(aligned);
+    EXPECT_EQ(heapBlocks, winsim::HeapBlockCount());
 }
 
 TEST_F(TrackedPairTest, TrackedBlockRecordsKindIdAndCaller) {

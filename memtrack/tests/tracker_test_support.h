@@ -31,6 +31,7 @@ inline void ResetTrackerState() {
     // A collector is alive: the list is empty and guarded by its lock, and no debugger has been asked for.
     liveHead = nullptr;
     liveTail = nullptr;
+    freeLiveIndex();
     collectorLock.setUp();
     collectorTornDown = false;
     teardownBannerPending = false;

@@ -1,10 +1,14 @@
 // The leak log when the run-time heap cannot give a working buffer: the step that needs it is skipped,
 // and the rest of the record still goes where it can. Also the longest debugger text, whose copy is
-// watched being asked for (and refused) rather than made.
+// watched being asked for (and refused) rather than made, and the live index, whose growth is watched
+// and refused.
 #include "runtime_heap_failure.h"
 
 #include "memtrack/debug_text.h"
 #include "memtrack/tests/leak_log_test_support.h"
+#include "memtrack/tests/tracker_test_support.h"
+
+#include <vector>
 
 #include <string>
 
@@ -106,6 +110,36 @@ TEST_F(WorkingBufferFailure, NoBufferForTheFileNamesDropsTheRecordAndTheNextTrie
     std::filesystem::path raw, text;
     logFiles(&raw, &text);
     EXPECT_EQ(banner + leakLine(2, 20), readHostText(text));
+}
+
+TEST_F(WorkingBufferFailure, AnAllocationWhoseIndexCannotGrowFailsAndGivesItsMemoryBack) {
+    tracker_test::ResetTrackerState();
+    tracker_test::UseMode(TrackModeHeap);
+    // The first table holds 64 entries and is kept at most half full; the 33rd block needs the next.
+    const size_t firstTable = 64 * sizeof(LiveBlock);
+    runtime_heap::failRequestsOf(2 * firstTable);
+    size_t heapBlocks = winsim::HeapBlockCount();
+    std::vector<void*> blocks;
+    uint32_t id = 0;
+    for (int i = 0; i < 32; ++i) {
+        blocks.push_back(trackedAllocate(8, AllocKindScalar, nullptr, &id));
+        ASSERT_NE(nullptr, blocks.back());
+    }
+    EXPECT_EQ(1u, runtime_heap::requestsOf(firstTable)) << "one table for the first 32 blocks";
+    EXPECT_EQ(nullptr, trackedAllocate(8, AllocKindScalar, nullptr, &id)) << "the index could not grow";
+    EXPECT_EQ(1u, runtime_heap::requestsOf(2 * firstTable));
+    EXPECT_EQ(heapBlocks + 32, winsim::HeapBlockCount()) << "the failed block's memory was kept";
+    EXPECT_EQ("", winsim::DebugOutput()) << "an allocation failure is not reported";
+    blocks.push_back(trackedAllocate(8, AllocKindScalar, nullptr, &id));
+    ASSERT_NE(nullptr, blocks.back()) << "the next allocation grows the index";
+    EXPECT_EQ(33u, liveIndex.count);
+    for (void* block : blocks) {
+        void* location = block;
+        trackedRelease(&location, AllocKindScalar);
+    }
+    EXPECT_EQ(nullptr, liveHead);
+    EXPECT_EQ(heapBlocks, winsim::HeapBlockCount());
+    tracker_test::ResetTrackerState();
 }
 
 TEST_F(WorkingBufferFailure, NoBufferForAModulePathGivesNoPath) {
