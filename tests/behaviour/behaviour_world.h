@@ -100,6 +100,8 @@ class BehaviourWorld {
     // site that the build names: its source file as the compiler named it, and its line. Null (and nothing
     // named) when the loaded build has no such site.
     virtual void* LeakAtKnownLine(size_t size, std::string* sourceFile, int* line) = 0;
+    // An export of the loaded build by name (the test build's vracoinsTestHook_*), or null.
+    virtual void* TestHook(const char* name) = 0;
     // As GetModuleFileNameA names the loaded module, and the process.
     virtual std::string ModulePath() = 0;
     virtual std::string ProcessPath() = 0;

@@ -237,6 +237,10 @@ void* SimulatedWorld::LeakAtKnownLine(size_t size, std::string* sourceFile, int*
     return block;
 }
 
+void* SimulatedWorld::TestHook(const char* name) {
+    return module_ != nullptr ? dlsym(module_, name) : nullptr;
+}
+
 std::string SimulatedWorld::ModulePath() {
     HMODULE module = nullptr;
     if (entry_ == nullptr || !GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |

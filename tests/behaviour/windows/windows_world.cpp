@@ -219,6 +219,10 @@ void* WindowsWorld::LeakAtKnownLine(size_t size, std::string* sourceFile, int* l
     return block;
 }
 
+void* WindowsWorld::TestHook(const char* name) {
+    return module_ != nullptr ? reinterpret_cast<void*>(GetProcAddress(module_, name)) : nullptr;
+}
+
 std::string WindowsWorld::ModulePath() {
     char path[MAX_PATH] = {};
     const DWORD length = module_ != nullptr ? GetModuleFileNameA(module_, path, MAX_PATH) : 0;

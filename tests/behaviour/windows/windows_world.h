@@ -39,6 +39,7 @@ class WindowsWorld : public BehaviourWorld {
     void* AllocateInModule(size_t size, bool array) override;
     void ReleaseInModule(void* block, bool array) override;
     void* LeakAtKnownLine(size_t size, std::string* sourceFile, int* line) override;
+    void* TestHook(const char* name) override;
     std::string ModulePath() override;
     std::string ProcessPath() override;
 
