@@ -26,7 +26,7 @@ enum class Seen {
     Overrun,   // one access-violation record with overrun 1, underrun 0
     Underrun,  // ... overrun 0, underrun 1
     Both,      // ... overrun 1, underrun 1
-    Kept,      // an underrun record, then the notice that the block's memory is kept
+    Kept,      // the notice that the block's memory is kept, then an underrun record
     Foreign,   // the notice of a pointer that is not a block of the module
     Mismatch,  // the notice of a release by the other form of delete; the block stays live
     Unchecked, // the row is not run in this mode (the reason is in the row)
@@ -254,7 +254,8 @@ std::string Judge(Seen seen, const Fault& fault, const Pieces& pieces, const OVM
         return "expected " + std::to_string(expected) + " pieces, got \"" + Shown(pieces) + "\"";
     }
     if (seen == O || seen == U || seen == B || seen == K) {
-        const std::string& record = pieces[0];
+        // A kept block's notice comes first: it is written when the lead-in is found changed.
+        const std::string& record = pieces.back();
         const std::string overrun = seen == O || seen == B ? "1" : "0";
         const std::string underrun = seen == O ? "0" : "1";
         if (record.compare(0, 22, "MemoryAccessViolation ") != 0 || Field(record, "overrun") != overrun ||
@@ -265,8 +266,8 @@ std::string Judge(Seen seen, const Fault& fault, const Pieces& pieces, const OVM
         }
     }
     const std::string notice = NoticeOf(seen, fault, named);
-    if (!notice.empty() && pieces.back() != notice) {
-        return "expected the notice \"" + Shown(notice) + "\", got \"" + Shown(pieces.back()) + "\"";
+    if (!notice.empty() && pieces.front() != notice) {
+        return "expected the notice \"" + Shown(notice) + "\", got \"" + Shown(pieces.front()) + "\"";
     }
     return "";
 }
