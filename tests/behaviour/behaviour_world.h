@@ -104,6 +104,8 @@ class BehaviourWorld {
     // finds no symbols of its own, or back (true); Clear puts it back too. Null when done, or why this side
     // has no such file.
     virtual const char* PlaceSymbolFile(ModuleBuild build, bool present) = 0;
+    // An export of the loaded build by name (the test build's vracoinsTestHook_*), or null.
+    virtual void* TestHook(const char* name) = 0;
     // As GetModuleFileNameA names the loaded module, and the process.
     virtual std::string ModulePath() = 0;
     virtual std::string ProcessPath() = 0;

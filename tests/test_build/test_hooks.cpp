@@ -83,6 +83,21 @@ const char* vracoinsTestHook_leakFile() {
     return __FILE__;
 }
 
+// A block of `size` bytes on `alignment` through the module's aligned operator new, and its release through
+// the aligned operator delete.
+void* vracoinsTestHook_allocateAligned(size_t size, size_t alignment) {
+    return ::operator new(size, std::align_val_t(alignment), std::nothrow);
+}
+
+void vracoinsTestHook_releaseAligned(void* pointer, size_t alignment) {
+    ::operator delete(pointer, std::align_val_t(alignment));
+}
+
+// Sets the allocation counter, so that the ids of the next blocks follow `count`.
+void vracoinsTestHook_setAllocationCount(unsigned count) {
+    allocCounter = count;
+}
+
 // Releases through the module's operator delete (kind 0) or operator delete[] (kind 1).
 void vracoinsTestHook_release(void* pointer, int kind) {
     releaseBlock(pointer, kind);

@@ -244,6 +244,10 @@ const char* SimulatedWorld::PlaceSymbolFile(ModuleBuild build, bool present) {
            "no symbol file beside it to move away";
 }
 
+void* SimulatedWorld::TestHook(const char* name) {
+    return module_ != nullptr ? dlsym(module_, name) : nullptr;
+}
+
 std::string SimulatedWorld::ModulePath() {
     HMODULE module = nullptr;
     if (entry_ == nullptr || !GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |

@@ -248,6 +248,10 @@ const char* WindowsWorld::PlaceSymbolFile(ModuleBuild build, bool present) {
     return nullptr;
 }
 
+void* WindowsWorld::TestHook(const char* name) {
+    return module_ != nullptr ? reinterpret_cast<void*>(GetProcAddress(module_, name)) : nullptr;
+}
+
 std::string WindowsWorld::ModulePath() {
     char path[MAX_PATH] = {};
     const DWORD length = module_ != nullptr ? GetModuleFileNameA(module_, path, MAX_PATH) : 0;

@@ -40,6 +40,7 @@ class WindowsWorld : public BehaviourWorld {
     void ReleaseInModule(void* block, bool array) override;
     void* LeakAtKnownLine(size_t size, std::string* sourceFile, int* line) override;
     const char* PlaceSymbolFile(ModuleBuild build, bool present) override;
+    void* TestHook(const char* name) override;
     std::string ModulePath() override;
     std::string ProcessPath() override;
 
