@@ -9,6 +9,7 @@
 #include "winsim/kernel/loaded_modules.h"
 #include "winsim/kernel/modules.h"
 #include "winsim/kernel/process_access.h"
+#include "winsim/kernel/system_libraries.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -25,9 +26,6 @@ const char kKernel32Path[] = "C:\\windows\\system32\\kernel32.dll";
 
 // The pseudo kernel32's handle: an address of the simulation that no loaded module starts at.
 const char kernel32Image[16] = {};
-HMODULE Kernel32Handle() {
-    return reinterpret_cast<HMODULE>(const_cast<char*>(kernel32Image));
-}
 
 struct Export {
     const char* name;
@@ -75,13 +73,17 @@ SimString WindowsPathOf(const LoadedModule& module) {
     return SimString(path.c_str());
 }
 
-// Every module by its file name, kernel32 last. Caller holds the world lock.
+// Every module by its file name, kernel32 and the libraries loaded at run time last. Caller holds the
+// world lock.
 SimVector<ModuleName> ModuleNames() {
     SimVector<ModuleName> names;
     for (const LoadedModule& module : LoadedModules()) {
         names.push_back(ModuleName{module.base, WindowsPathOf(module)});
     }
     names.push_back(ModuleName{reinterpret_cast<ULONG_PTR>(Kernel32Handle()), SimString(kKernel32Path)});
+    for (const LoadedLibrary& library : LoadedLibraries()) {
+        names.push_back(ModuleName{reinterpret_cast<ULONG_PTR>(library.handle), library.windowsPath});
+    }
     return names;
 }
 
@@ -119,6 +121,12 @@ bool ModulePath(HMODULE hModule, SimString* path) {
     if (hModule == Kernel32Handle()) {
         *path = kKernel32Path;
         return true;
+    }
+    for (const LoadedLibrary& library : LoadedLibraries()) {
+        if (hModule == library.handle) {
+            *path = library.windowsPath;
+            return true;
+        }
     }
     SimVector<LoadedModule> modules = LoadedModules();
     for (const LoadedModule& module : modules) {
@@ -164,6 +172,16 @@ FARPROC ModuleExport(const LoadedModule& module, bool isExecutable, LPCSTR name)
 } // namespace
 
 namespace winsim_detail {
+
+HMODULE Kernel32Handle() {
+    return reinterpret_cast<HMODULE>(const_cast<char*>(kernel32Image));
+}
+
+SimString ProgramDirectory() {
+    SimString path = WindowsPathOf(LoadedModules().front());
+    size_t slash = path.rfind('\\');
+    return slash == SimString::npos ? SimString() : path.substr(0, slash + 1);
+}
 
 bool OwnProcessAccess(HANDLE process, DWORD* access) {
     if (process == kCurrentProcessPseudoHandle) {
@@ -255,7 +273,14 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
         return nullptr;
     }
     FARPROC address = nullptr;
-    if (hModule == Kernel32Handle()) {
+    LibraryExport library = FindLibraryExport(hModule, lpProcName, &address);
+    if (library == LibraryExport::NotLoaded) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    if (library != LibraryExport::NotALibrary) {
+        // Found, or missing from the library.
+    } else if (hModule == Kernel32Handle()) {
         address = IsOrdinal(lpProcName) ? nullptr : Kernel32Export(lpProcName);
     } else {
         SimVector<LoadedModule> modules = LoadedModules();
