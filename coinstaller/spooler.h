@@ -6,6 +6,7 @@
 #pragma once
 
 #include "platform/platform.h"
+#include "platform/system_library.h"
 
 class CSpooler {
   public:
@@ -28,16 +29,14 @@ class CSpooler {
     BOOL SetPrinterW(HANDLE printer, DWORD level, LPBYTE record, DWORD command);
 
   private:
+#define SPOOLER_FUNCTIONS(F)                                                                                 \
+    F(OpenPrinterW)                                                                                          \
+    F(ClosePrinter) F(GetPrinterDriverW) F(GetPrinterW) F(GetPrinterDataW) F(EnumPrintersW) F(SetPrinterW)
     struct Functions {
-        decltype(&::OpenPrinterW) openPrinter;
-        decltype(&::ClosePrinter) closePrinter;
-        decltype(&::GetPrinterDriverW) getPrinterDriver;
-        decltype(&::GetPrinterW) getPrinter;
-        decltype(&::GetPrinterDataW) getPrinterData;
-        decltype(&::EnumPrintersW) enumPrinters;
-        decltype(&::SetPrinterW) setPrinter;
+        SPOOLER_FUNCTIONS(VRA_SYSTEM_FUNCTION)
     };
 
+    static bool FindAll(HMODULE library, Functions* found);
     // Loads the library on the first call (once, whatever comes of it); whether its functions are there.
     bool Load();
 

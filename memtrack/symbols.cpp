@@ -40,42 +40,25 @@ constexpr DWORD symbolProcessAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_REA
 constexpr DWORD searchPathCapacity = 512;
 
 // The functions of the debug-help library that the resolver calls, as debugHelpLibrary hands them out.
+#define DEBUG_HELP_FUNCTIONS(F)                                                                              \
+    F(SymGetOptions)                                                                                         \
+    F(SymSetOptions) F(SymInitialize) F(SymCleanup) F(SymFromAddr) F(SymGetLineFromAddr64)                   \
+        F(SymGetSearchPath) F(SymSetSearchPath)
 struct DebugHelpFunctions {
-    decltype(&SymGetOptions) getOptions;
-    decltype(&SymSetOptions) setOptions;
-    decltype(&SymInitialize) initialize;
-    decltype(&SymCleanup) cleanup;
-    decltype(&SymFromAddr) fromAddress;
-    decltype(&SymGetLineFromAddr64) lineFromAddress;
-    decltype(&SymGetSearchPath) getSearchPath;
-    decltype(&SymSetSearchPath) setSearchPath;
+    DEBUG_HELP_FUNCTIONS(VRA_SYSTEM_FUNCTION)
 };
 DebugHelpFunctions debugHelp = {};
 
-// Loads the library from the system directory unless it is loaded; all of its functions or none.
+bool findDebugHelp(HMODULE library, DebugHelpFunctions* found) {
+    return true DEBUG_HELP_FUNCTIONS(VRA_FIND_SYSTEM_FUNCTION);
+}
+
+// Loads the library from the system directory unless it is loaded.
 bool loadDebugHelp() {
-    if (debugHelpLibrary != nullptr) {
-        return true;
+    if (debugHelpLibrary == nullptr) {
+        debugHelpLibrary = LoadSystemFunctions(W("dbghelp.dll"), &debugHelp, findDebugHelp);
     }
-    HMODULE library = LoadSystemLibrary(W("dbghelp.dll"));
-    if (library == nullptr) {
-        return false;
-    }
-    DebugHelpFunctions found = {};
-    if (FindSystemFunction(library, "SymGetOptions", &found.getOptions) &&
-        FindSystemFunction(library, "SymSetOptions", &found.setOptions) &&
-        FindSystemFunction(library, "SymInitialize", &found.initialize) &&
-        FindSystemFunction(library, "SymCleanup", &found.cleanup) &&
-        FindSystemFunction(library, "SymFromAddr", &found.fromAddress) &&
-        FindSystemFunction(library, "SymGetLineFromAddr64", &found.lineFromAddress) &&
-        FindSystemFunction(library, "SymGetSearchPath", &found.getSearchPath) &&
-        FindSystemFunction(library, "SymSetSearchPath", &found.setSearchPath)) {
-        debugHelp = found;
-        debugHelpLibrary = library;
-        return true;
-    }
-    FreeLibrary(library);
-    return false;
+    return debugHelpLibrary != nullptr;
 }
 
 void freeDebugHelp() {
@@ -106,7 +89,7 @@ void CDbgHelp::operator delete(void* storage) noexcept {
 
 CDbgHelp::~CDbgHelp() {
     if (symbolProcess != nullptr) {
-        debugHelp.cleanup(symbolProcess);
+        debugHelp.SymCleanup(symbolProcess);
         CloseHandle(symbolProcess);
         symbolProcess = nullptr;
     }
@@ -117,12 +100,12 @@ bool CDbgHelp::initialize() {
     if (symbolProcess != nullptr || !loadDebugHelp()) {
         return false;
     }
-    debugHelp.setOptions(debugHelp.getOptions() | symbolOptions);
+    debugHelp.SymSetOptions(debugHelp.SymGetOptions() | symbolOptions);
     symbolProcess = OpenProcess(symbolProcessAccess, FALSE, GetCurrentProcessId());
     if (symbolProcess == nullptr) {
         return false;
     }
-    if (debugHelp.initialize(symbolProcess, nullptr, TRUE)) {
+    if (debugHelp.SymInitialize(symbolProcess, nullptr, TRUE)) {
         return true;
     }
     CloseHandle(symbolProcess);
@@ -149,7 +132,7 @@ bool CDbgHelp::lookup(DWORD64 address, char* function, size_t functionCapacity, 
     *line = 0;
     DWORD64 symbolDisplacement = 0;
     file[0] = '\0';
-    if (!debugHelp.fromAddress(symbolProcess, address, &symbolDisplacement, symbol)) {
+    if (!debugHelp.SymFromAddr(symbolProcess, address, &symbolDisplacement, symbol)) {
         return false;
     }
     if (symbol->Name[0] != '\0') {
@@ -160,7 +143,7 @@ bool CDbgHelp::lookup(DWORD64 address, char* function, size_t functionCapacity, 
     memset(&source, 0, sizeof(source));
     source.SizeOfStruct = sizeof(source);
     DWORD lineDisplacement = 0;
-    if (debugHelp.lineFromAddress(symbolProcess, address, &lineDisplacement, &source)) {
+    if (debugHelp.SymGetLineFromAddr64(symbolProcess, address, &lineDisplacement, &source)) {
         *line = source.LineNumber;
         if (source.FileName != nullptr) {
             copyWhole(file, fileCapacity, source.FileName);
@@ -177,9 +160,9 @@ bool CDbgHelp::appendSymbolServerPath() {
     char* currentPath = static_cast<char*>(malloc(searchPathCapacity));
     bool appended = false;
     if (combinedPath != nullptr && currentPath != nullptr &&
-        debugHelp.getSearchPath(symbolProcess, currentPath, searchPathCapacity) &&
+        debugHelp.SymGetSearchPath(symbolProcess, currentPath, searchPathCapacity) &&
         safeFormat(combinedPath, searchPathCapacity, "%s;%s", currentPath, symbolServerElement) == S_OK) {
-        appended = debugHelp.setSearchPath(symbolProcess, combinedPath) != FALSE;
+        appended = debugHelp.SymSetSearchPath(symbolProcess, combinedPath) != FALSE;
     }
     free(combinedPath);
     free(currentPath);

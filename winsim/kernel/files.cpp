@@ -53,6 +53,19 @@ class FileObject : public KernelObject {
     bool deleteOnClose_ = false;
 };
 
+// The start of every call on a file handle: the injected failure, then the open file that the handle names;
+// null, with the last error set, when either stops the call.
+FileObject* FileOfCall(const PlatformCall& call, HANDLE handle) {
+    if (call.FailsWithLastError()) {
+        return nullptr;
+    }
+    auto* file = dynamic_cast<FileObject*>(LookupHandle(handle));
+    if (file == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+    }
+    return file;
+}
+
 // Host paths of the directories created with a security descriptor, and the descriptor's text.
 SimMap<SimString, SimString>& DirectoryDescriptors() {
     static auto* descriptors =
@@ -291,12 +304,8 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
     if (lpNumberOfBytesWritten != nullptr) {
         *lpNumberOfBytesWritten = 0;
     }
-    if (call.FailsWithLastError()) {
-        return FALSE;
-    }
-    auto* file = dynamic_cast<FileObject*>(LookupHandle(hFile));
+    FileObject* file = FileOfCall(call, hFile);
     if (file == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     if (lpOverlapped != nullptr || (lpBuffer == nullptr && nNumberOfBytesToWrite != 0)) {
@@ -329,12 +338,8 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
 
 BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation) {
     PlatformCall call("GetFileInformationByHandle");
-    if (call.FailsWithLastError()) {
-        return FALSE;
-    }
-    auto* file = dynamic_cast<FileObject*>(LookupHandle(hFile));
+    FileObject* file = FileOfCall(call, hFile);
     if (file == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     struct stat information;
@@ -359,12 +364,8 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATIO
 BOOL WINAPI SetFileInformationByHandle(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileInformationClass,
                                        LPVOID lpFileInformation, DWORD dwBufferSize) {
     PlatformCall call("SetFileInformationByHandle");
-    if (call.FailsWithLastError()) {
-        return FALSE;
-    }
-    auto* file = dynamic_cast<FileObject*>(LookupHandle(hFile));
+    FileObject* file = FileOfCall(call, hFile);
     if (file == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     if (FileInformationClass != FileDispositionInfo || lpFileInformation == nullptr ||

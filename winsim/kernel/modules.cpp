@@ -27,20 +27,6 @@ const char kKernel32Path[] = "C:\\windows\\system32\\kernel32.dll";
 // The pseudo kernel32's handle: an address of the simulation that no loaded module starts at.
 const char kernel32Image[16] = {};
 
-struct Export {
-    const char* name;
-    FARPROC address;
-};
-// Any function as an export; void (*)() is the generic function pointer type that converts without loss.
-template <class Function> FARPROC AsExport(Function* function) {
-    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
-}
-
-// What the code under test looks up in kernel32 at run time.
-const Export kKernel32Exports[] = {
-    {"IsDebuggerPresent", AsExport(&IsDebuggerPresent)},
-};
-
 std::atomic<size_t> openProcessHandles{0};
 
 class ProcessObject : public KernelObject {
@@ -140,15 +126,6 @@ bool ModulePath(HMODULE hModule, SimString* path) {
 
 bool IsOrdinal(LPCSTR name) {
     return (reinterpret_cast<ULONG_PTR>(name) >> 16) == 0;
-}
-
-FARPROC Kernel32Export(LPCSTR name) {
-    for (const Export& entry : kKernel32Exports) {
-        if (std::strcmp(entry.name, name) == 0) {
-            return entry.address;
-        }
-    }
-    return nullptr;
 }
 
 // A symbol that `module` itself defines (not one of its dependencies, which dlsym would also search).
@@ -281,7 +258,7 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
     if (library != LibraryExport::NotALibrary) {
         // Found, or missing from the library.
     } else if (hModule == Kernel32Handle()) {
-        address = IsOrdinal(lpProcName) ? nullptr : Kernel32Export(lpProcName);
+        address = ExportOf(u"kernel32.dll", lpProcName);
     } else {
         SimVector<LoadedModule> modules = LoadedModules();
         const LoadedModule* module = nullptr;

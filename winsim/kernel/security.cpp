@@ -2,6 +2,7 @@
 #include "winsim/control/kernel.h"
 #include "winsim/core/entry.h"
 #include "winsim/core/text.h"
+#include "winsim/kernel/global_memory_store.h"
 #include "winsim/kernel/last_error.h"
 #include "winsim/kernel/security_store.h"
 
@@ -201,19 +202,7 @@ BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorW(LPCWSTR StringS
 }
 
 HLOCAL WINAPI LocalFree(HLOCAL hMem) {
-    PlatformCall call("LocalFree");
-    if (call.FailsWithLastError()) {
-        return hMem;
-    }
-    if (hMem == nullptr) {
-        return nullptr;
-    }
-    if (Descriptors().erase(hMem) == 0) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return hMem;
-    }
-    std::free(hMem);
-    return nullptr;
+    return FreeFixedBlock("LocalFree", hMem, [](void* block) { return Descriptors().erase(block) != 0; });
 }
 
 namespace winsim {

@@ -6,6 +6,7 @@
 #include "winsim/core/entry.h"
 #include "winsim/core/text.h"
 #include "winsim/dbghelp/dbghelp.h"
+#include "winsim/kernel/debugger.h"
 #include "winsim/kernel/last_error.h"
 #include "winsim/spooler/spooler.h"
 
@@ -15,46 +16,36 @@ using namespace winsim_detail;
 
 namespace {
 
-struct Export {
-    const char* name;
-    FARPROC address;
-};
-
 template <class Function> FARPROC AsExport(Function* function) {
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
 }
 
-// What the code under test looks up in each library.
-const Export kDebugHelpExports[] = {
-    {"SymGetOptions", AsExport(&SymGetOptions)},
-    {"SymSetOptions", AsExport(&SymSetOptions)},
-    {"SymInitialize", AsExport(&SymInitialize)},
-    {"SymCleanup", AsExport(&SymCleanup)},
-    {"SymFromAddr", AsExport(&SymFromAddr)},
-    {"SymGetLineFromAddr64", AsExport(&SymGetLineFromAddr64)},
-    {"SymGetSearchPath", AsExport(&SymGetSearchPath)},
-    {"SymSetSearchPath", AsExport(&SymSetSearchPath)},
-};
-const Export kSpoolerExports[] = {
-    {"OpenPrinterW", AsExport(&OpenPrinterW)},
-    {"ClosePrinter", AsExport(&ClosePrinter)},
-    {"GetPrinterDriverW", AsExport(&GetPrinterDriverW)},
-    {"GetPrinterW", AsExport(&GetPrinterW)},
-    {"GetPrinterDataW", AsExport(&GetPrinterDataW)},
-    {"EnumPrintersW", AsExport(&EnumPrintersW)},
-    {"SetPrinterW", AsExport(&SetPrinterW)},
+// What the code under test looks up in each pseudo module, by the module's file name.
+const struct {
+    const char16_t* library;
+    const char* name;
+    FARPROC address;
+} kExports[] = {
+    {u"kernel32.dll", "IsDebuggerPresent", AsExport(&IsDebuggerPresent)},
+    {u"dbghelp.dll", "SymGetOptions", AsExport(&SymGetOptions)},
+    {u"dbghelp.dll", "SymSetOptions", AsExport(&SymSetOptions)},
+    {u"dbghelp.dll", "SymInitialize", AsExport(&SymInitialize)},
+    {u"dbghelp.dll", "SymCleanup", AsExport(&SymCleanup)},
+    {u"dbghelp.dll", "SymFromAddr", AsExport(&SymFromAddr)},
+    {u"dbghelp.dll", "SymGetLineFromAddr64", AsExport(&SymGetLineFromAddr64)},
+    {u"dbghelp.dll", "SymGetSearchPath", AsExport(&SymGetSearchPath)},
+    {u"dbghelp.dll", "SymSetSearchPath", AsExport(&SymSetSearchPath)},
+    {u"winspool.drv", "OpenPrinterW", AsExport(&OpenPrinterW)},
+    {u"winspool.drv", "ClosePrinter", AsExport(&ClosePrinter)},
+    {u"winspool.drv", "GetPrinterDriverW", AsExport(&GetPrinterDriverW)},
+    {u"winspool.drv", "GetPrinterW", AsExport(&GetPrinterW)},
+    {u"winspool.drv", "GetPrinterDataW", AsExport(&GetPrinterDataW)},
+    {u"winspool.drv", "EnumPrintersW", AsExport(&EnumPrintersW)},
+    {u"winspool.drv", "SetPrinterW", AsExport(&SetPrinterW)},
 };
 
 // The libraries of the system directory that are loaded at run time; none of them is a Known DLL.
-struct SystemLibrary {
-    const char16_t* fileName;
-    const Export* exports;
-    size_t exportCount;
-};
-const SystemLibrary kSystemLibraries[] = {
-    {u"dbghelp.dll", kDebugHelpExports, sizeof(kDebugHelpExports) / sizeof(kDebugHelpExports[0])},
-    {u"winspool.drv", kSpoolerExports, sizeof(kSpoolerExports) / sizeof(kSpoolerExports[0])},
-};
+const char16_t* const kSystemLibraries[] = {u"dbghelp.dll", u"winspool.drv"};
 constexpr size_t kSystemLibraryCount = sizeof(kSystemLibraries) / sizeof(kSystemLibraries[0]);
 // Known DLLs are loaded from the system directory whatever the search; of them the simulation has kernel32.
 const char16_t* const kKnownDlls[] = {u"kernel32.dll", u"advapi32.dll", u"msvcrt.dll", u"setupapi.dll"};
@@ -105,7 +96,7 @@ bool IsKnownDll(const SimWString& folded) {
 
 int SystemLibraryIndex(const SimWString& folded) {
     for (size_t index = 0; index < kSystemLibraryCount; ++index) {
-        if (Folded(SimWString(kSystemLibraries[index].fileName)) == folded) {
+        if (Folded(SimWString(kSystemLibraries[index])) == folded) {
             return static_cast<int>(index);
         }
     }
@@ -120,6 +111,15 @@ int PlantedIndex(const SimWString& folded) {
         }
     }
     return -1;
+}
+
+// Without allocating: this runs inside the code under test's operator new.
+bool SameText(const char16_t* left, const char16_t* right) {
+    while (*left != 0 && *left == *right) {
+        ++left;
+        ++right;
+    }
+    return *left == *right;
 }
 
 // The system libraries' names are ASCII.
@@ -163,13 +163,25 @@ unsigned ReferencesOf(HMODULE handle) {
 
 namespace winsim_detail {
 
+FARPROC ExportOf(const char16_t* library, LPCSTR name) {
+    // An ordinal is no name.
+    if ((reinterpret_cast<ULONG_PTR>(name) >> 16) == 0) {
+        return nullptr;
+    }
+    for (const auto& entry : kExports) {
+        if (SameText(entry.library, library) && std::strcmp(entry.name, name) == 0) {
+            return entry.address;
+        }
+    }
+    return nullptr;
+}
+
 SimVector<LoadedLibrary> LoadedLibraries() {
     SimVector<LoadedLibrary> loaded;
     for (size_t index = 0; index < kSystemLibraryCount; ++index) {
         if (ReferencesOf(HandleOf(systemImages[index])) > 0) {
-            loaded.push_back(
-                LoadedLibrary{HandleOf(systemImages[index]),
-                              "C:\\windows\\system32\\" + Narrow(kSystemLibraries[index].fileName)});
+            loaded.push_back(LoadedLibrary{HandleOf(systemImages[index]),
+                                           "C:\\windows\\system32\\" + Narrow(kSystemLibraries[index])});
         }
     }
     for (size_t index = 0; index < State().planted.size(); ++index) {
@@ -191,16 +203,8 @@ LibraryExport FindLibraryExport(HMODULE library, LPCSTR name, FARPROC* address) 
         return LibraryExport::NotLoaded;
     }
     // A planted library is somebody else's: it exports nothing that the simulation knows.
-    if (!planted && (reinterpret_cast<ULONG_PTR>(name) >> 16) != 0) {
-        const SystemLibrary& system = kSystemLibraries[index];
-        for (size_t i = 0; i < system.exportCount; ++i) {
-            if (std::strcmp(system.exports[i].name, name) == 0) {
-                *address = system.exports[i].address;
-                return LibraryExport::Found;
-            }
-        }
-    }
-    return LibraryExport::Missing;
+    *address = planted ? nullptr : ExportOf(kSystemLibraries[index], name);
+    return *address != nullptr ? LibraryExport::Found : LibraryExport::Missing;
 }
 
 void ResetLibraries() {

@@ -13,6 +13,10 @@ namespace winsim_detail {
 HMODULE Kernel32Handle();
 SimString ProgramDirectory();
 
+// The export `name` of the pseudo module of this file name (as the table of system_libraries.cpp spells
+// it), or null.
+FARPROC ExportOf(const char16_t* library, LPCSTR name);
+
 struct LoadedLibrary {
     HMODULE handle;
     SimString windowsPath;
