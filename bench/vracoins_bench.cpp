@@ -8,13 +8,14 @@
 //   --rounds=N           rounds of every benchmark (default 7)
 //   --min-time=SECONDS   benchmark's minimum time per benchmark and round (default 0.1)
 //   --peer=PATH          the page-guard allocator to preload (default libefence.so.0)
-#include "bench/allocation_workload.h"
+#include "bench/benchmark_workload.h"
 #include "bench/bench_results.h"
 #include "bench/memory_overhead.h"
 #include "bench/module_under_bench.h"
 #include "bench/peer_runs.h"
 #include "bench/ratio_table.h"
 #include "bench/rename_benchmark.h"
+#include "bench/tracking_modes.h"
 #include "winsim/control/all.h"
 
 #include <dlfcn.h>
@@ -56,11 +57,6 @@ Options TakeOptions(int* argc, char** argv) {
     argv[kept] = nullptr;
     return options;
 }
-
-const char* const kModeNames[] = {"pass-through", "mode1", "mode2", "mode3", "mode4"};
-const char* const kModeLabels[] = {"pass-through (tracking off)", "mode 1 (process heap, no guards)",
-                                   "mode 2 (page-guarded)", "mode 3 (process heap, guarded)",
-                                   "mode 4 (run-time heap, guarded)"};
 
 void RunModuleWorkload(benchmark::State& state, int mode, size_t size, size_t batch) {
     std::string problem;
