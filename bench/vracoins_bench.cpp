@@ -114,7 +114,7 @@ std::vector<Comparison> Comparisons() {
     for (size_t size : kBlockSizes) {
         std::string bytes = std::to_string(size) + " B";
         comparisons.push_back({"pass-through hooks / hookless operators calling malloc+free, " + bytes,
-                               WorkloadName("pass-through", size, 1), WorkloadName("direct", size, 1), 1.10});
+                               WorkloadName("pass-through", size, 1), WorkloadName("direct", size, 1), 1.05});
     }
     for (size_t size : kBlockSizes) {
         std::string bytes = std::to_string(size) + " B";
