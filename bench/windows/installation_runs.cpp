@@ -8,6 +8,9 @@
 
 #include <dbghelp.h>
 
+#include <cstdlib>
+#include <cstring>
+
 namespace vracoins_bench {
 
 namespace {
@@ -91,6 +94,12 @@ bool InstallationRuns::Install(int mode, double* nanoseconds, std::string* probl
     if (installation->Queue().CurrentName() != winetest::sample::kQueueName) {
         *problem = "the spooler renamed the queue, so the installations that follow differ from this one";
         return false;
+    }
+    const std::string report = capture.Text();
+    const char* total = "Total number of allocations tracked: ";
+    const size_t count = report.find(total);
+    if (count != std::string::npos) {
+        allocationsPerInstallation = std::atol(report.c_str() + count + std::strlen(total));
     }
     return ReportAtUnloadIsClean(capture, mode, problem);
 }

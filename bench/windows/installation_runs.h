@@ -26,6 +26,9 @@ class InstallationRuns {
     // module alone, and the set-up and end of dbghelp for the process, which every tracking load makes. Adds
     // the times to `timings` and what went wrong to `problems`.
     void RunRound(Timings* timings, std::vector<std::string>* problems);
+    // How many blocks the module allocated in one installation, as the tracker's report at unload counts
+    // them (the last tracked installation's); -1 before one ran.
+    long AllocationsPerInstallation() const { return allocationsPerInstallation; }
 
   private:
     // The module alone in `mode`: the switch set (untimed), then the module loaded, its first allocation
@@ -40,6 +43,7 @@ class InstallationRuns {
     winetest::DebugOutputCapture& capture;
     std::string modulePath;
     std::unique_ptr<winetest::SampleInstallation> installation;
+    long allocationsPerInstallation = -1;
 };
 
 // Each mode's installation, and the module alone, against the same with tracking off.

@@ -99,6 +99,9 @@ int main(int argc, char** argv) {
                     "unload with the final report), %d rounds\n\n",
                     options.rounds);
         PrintRatioTable(stdout, installation, rounds);
+        std::printf("\nThe tracker counted %ld allocations of the module in one installation (its report at "
+                    "unload)\n",
+                    installations.AllocationsPerInstallation());
         comparisons.insert(comparisons.end(), installation.begin(), installation.end());
     }
     std::printf("\n");
