@@ -1,10 +1,9 @@
 // The allocation workload that every allocator of the comparison runs: blocks of one size are allocated
 // through an entry point in a shared library, written at their first and last byte, and released, either
 // one at a time or in batches that stay live together. The module's hooks, the direct run-time heap and
-// the peer page-guard allocator all run this same code.
+// the peer page-guard allocator all run this same code, on the host under Google Benchmark
+// (benchmark_workload.h) and under Wine in the Windows benchmark program.
 #pragma once
-
-#include <benchmark/benchmark.h>
 
 #include <cstddef>
 #include <string>
@@ -30,34 +29,32 @@ inline std::string WorkloadName(const std::string& allocator, size_t size, size_
     return batch > 1 ? name + "/batch:" + std::to_string(batch) : name;
 }
 
-// One iteration allocates, touches and releases `batch` blocks of `size` bytes (batch at most
-// kBatchBlocks). The blocks are released in the order of their allocation.
-inline void RunAllocationWorkload(benchmark::State& state, const AllocatorEntry& entry, size_t size,
-                                  size_t batch) {
-    if (entry.allocate == nullptr || entry.release == nullptr || batch == 0 || batch > kBatchBlocks) {
-        state.SkipWithError("no allocator to measure");
-        return;
-    }
-    unsigned char* blocks[kBatchBlocks] = {};
-    for (auto _ : state) {
-        for (size_t i = 0; i < batch; ++i) {
-            blocks[i] = static_cast<unsigned char*>(entry.allocate(size, 0));
-            if (blocks[i] == nullptr) {
-                for (size_t made = 0; made < i; ++made) {
-                    entry.release(blocks[made], 0);
-                }
-                state.SkipWithError("an allocation failed");
-                return;
+// Keeps the compiler from dropping the writes to a block or the block itself.
+inline void KeepBlock(unsigned char* block) {
+    asm volatile("" : : "r"(block) : "memory");
+}
+
+// One iteration: allocates, touches and releases `batch` blocks of `size` bytes (batch from 1 to
+// kBatchBlocks), released in the order of their allocation. False, with the blocks made so far released,
+// when an allocation fails.
+inline bool RunWorkloadIteration(const AllocatorEntry& entry, size_t size, size_t batch) {
+    unsigned char* blocks[kBatchBlocks];
+    for (size_t i = 0; i < batch; ++i) {
+        blocks[i] = static_cast<unsigned char*>(entry.allocate(size, 0));
+        if (blocks[i] == nullptr) {
+            for (size_t made = 0; made < i; ++made) {
+                entry.release(blocks[made], 0);
             }
-            blocks[i][0] = 1;
-            blocks[i][size - 1] = 1;
-            benchmark::DoNotOptimize(blocks[i]);
+            return false;
         }
-        for (size_t i = 0; i < batch; ++i) {
-            entry.release(blocks[i], 0);
-        }
+        blocks[i][0] = 1;
+        blocks[i][size - 1] = 1;
+        KeepBlock(blocks[i]);
     }
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * batch));
+    for (size_t i = 0; i < batch; ++i) {
+        entry.release(blocks[i], 0);
+    }
+    return true;
 }
 
 } // namespace vracoins_bench

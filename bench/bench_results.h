@@ -2,19 +2,18 @@
 // between the peer allocator's process and the main benchmark program as plain text lines.
 #pragma once
 
+#include "bench/timings.h"
+
 #include <benchmark/benchmark.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
 namespace vracoins_bench {
 
-// CPU time of one iteration in nanoseconds, by benchmark name. CPU time rather than wall-clock time: on a
-// machine shared with other work, time spent waiting for a processor is not the allocator's.
-typedef std::map<std::string, double> Timings;
-
-// Collects what a run of the benchmarks measured, and the benchmarks that could not run.
+// Collects what a run of the benchmarks measured (CPU time per iteration rather than wall-clock time: on a
+// machine shared with other work, time spent waiting for a processor is not the allocator's), and the
+// benchmarks that could not run.
 class ResultCollector : public benchmark::BenchmarkReporter {
   public:
     bool ReportContext(const Context&) override { return true; }

@@ -16,9 +16,9 @@ extern "C" {
 
 void* benchDirect_allocate(size_t size, int kind) {
     if (kind == 1) {
-        return directArrayAllocate(size);
+        return directArrayAllocate(size, std::nothrow);
     }
-    return directAllocate(size);
+    return directAllocate(size, std::nothrow);
 }
 
 void benchDirect_release(void* pointer, int kind) {

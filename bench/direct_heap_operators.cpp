@@ -2,18 +2,18 @@
 
 #include <cstdlib>
 
-void* directAllocate(size_t size) {
+void* directAllocate(size_t size, const std::nothrow_t&) noexcept {
     return std::malloc(size);
 }
 
-void* directArrayAllocate(size_t size) {
+void* directArrayAllocate(size_t size, const std::nothrow_t&) noexcept {
     return std::malloc(size);
 }
 
-void directRelease(void* pointer) {
+void directRelease(void* pointer) noexcept {
     std::free(pointer);
 }
 
-void directArrayRelease(void* pointer) {
+void directArrayRelease(void* pointer) noexcept {
     std::free(pointer);
 }

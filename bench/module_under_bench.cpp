@@ -1,5 +1,6 @@
 #include "bench/module_under_bench.h"
 
+#include "bench/module_checks.h"
 #include "winsim/control/all.h"
 
 #include <dlfcn.h>
@@ -57,12 +58,7 @@ bool ModuleUnderBench::Use(ModuleBuild build, int mode, std::string* problem) {
     }
     // The mode is read at the first allocation.
     allocator_.release(allocator_.allocate(1, 0), 0);
-    if (trackMode() != mode) {
-        *problem =
-            "tracking mode " + std::to_string(trackMode()) + " in force, " + std::to_string(mode) + " set";
-        return false;
-    }
-    return true;
+    return ModeInForceIsModeSet(trackMode(), mode, problem);
 }
 
 bool ModuleUnderBench::Unload(std::string* problem) {
@@ -75,9 +71,10 @@ bool ModuleUnderBench::Unload(std::string* problem) {
     entry_ = nullptr;
     std::string report = winsim::DebugOutput();
     winsim::ClearDebugOutput();
-    if (report.find("Memory was leaked") != std::string::npos) {
+    std::string leak;
+    if (!ReportNamesNoLeak(report, &leak)) {
         if (problem != nullptr) {
-            *problem = "the module reported a leak at its unload:\n" + report;
+            *problem = leak;
         }
         return false;
     }

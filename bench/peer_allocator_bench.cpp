@@ -1,7 +1,7 @@
 // The allocation workload alone, in a process of its own, so that a page-guard allocator can be preloaded
 // under it (LD_PRELOAD) without serving the benchmark program's simulation and module. It prints its
 // timings as result lines for the benchmark program, which starts it once per round and configuration.
-#include "bench/allocation_workload.h"
+#include "bench/benchmark_workload.h"
 #include "bench/bench_results.h"
 
 #include <dlfcn.h>

@@ -3,7 +3,7 @@
 // machine), then summarised by the median and the spread over the rounds.
 #pragma once
 
-#include "bench/bench_results.h"
+#include "bench/timings.h"
 
 #include <cstdio>
 #include <string>

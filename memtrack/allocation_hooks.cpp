@@ -17,6 +17,8 @@
 
 std::atomic<AllocateFunction> allocFn{nullptr};
 std::atomic<ReleaseFunction> releaseFn{nullptr};
+std::atomic<uint64_t> passThroughAllocationBound{0};
+std::atomic<bool> passThroughRelease{false};
 
 namespace {
 
@@ -80,16 +82,25 @@ bool trackingDecision() {
 
 // Each selector is marked with the selecting thread's id so that a request from inside the selection does
 // not wait for it.
+// The straight way opens once the pass-through pair is chosen and serves from the run-time heap.
 BOOL CALLBACK runAllocationSelection(PINIT_ONCE, PVOID, PVOID*) {
     allocationSelectingThread.store(GetCurrentThreadId());
-    allocFn.store(selectAllocate(), std::memory_order_release);
+    AllocateFunction chosen = selectAllocate();
+    allocFn.store(chosen, std::memory_order_release);
+    if (chosen == plainAllocate && trackHeap == nullptr) {
+        passThroughAllocationBound.store(INT64_MAX, std::memory_order_release);
+    }
     allocationSelectingThread.store(0);
     return TRUE;
 }
 
 BOOL CALLBACK runReleaseSelection(PINIT_ONCE, PVOID, PVOID*) {
     releaseSelectingThread.store(GetCurrentThreadId());
-    releaseFn.store(selectRelease(), std::memory_order_release);
+    ReleaseFunction chosen = selectRelease();
+    releaseFn.store(chosen, std::memory_order_release);
+    if (chosen == plainRelease && trackHeap == nullptr) {
+        passThroughRelease.store(true, std::memory_order_release);
+    }
     releaseSelectingThread.store(0);
     return TRUE;
 }
@@ -155,6 +166,9 @@ void* hookAllocateThroughChosen(uint64_t size, int32_t kind, void* caller) {
 }
 
 void hookReleaseThroughChosen(void* pointer, int32_t kind) {
+    if (pointer == nullptr) {
+        return;
+    }
     ReleaseFunction release = chosenReleaseFunction();
     if (release == nullptr) {
         return;

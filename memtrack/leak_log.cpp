@@ -377,8 +377,11 @@ char* formatBlockRecord(const char* modulePath, const OVMemHdr* header, RecordTy
     DWORD lineNumber = 0;
     RecordWriterLockHolder lock; // the resolver has one lookup buffer for the whole module
     if (symbolResolver != nullptr) {
-        // Whatever the lookup found is printed, even when it found only part.
-        symbolResolver->lookup(reinterpret_cast<DWORD64>(header->caller), function, symbolTextCapacity, file,
+        // Whatever the lookup found is printed, even when it found only part. The caller is a return
+        // address, which in optimised code may already belong to the next statement: the byte before it
+        // lies in the call itself, whose line is the one that allocated.
+        DWORD64 callSite = reinterpret_cast<DWORD64>(header->caller);
+        symbolResolver->lookup(callSite != 0 ? callSite - 1 : 0, function, symbolTextCapacity, file,
                                symbolTextCapacity, &lineNumber);
     }
     const char* module = moduleNamePart(modulePath);

@@ -126,7 +126,8 @@ TEST_F(RecordFormat, PrintsWhatTheSymbolResolverFinds) {
     ASSERT_TRUE(resolver->initialize()) << "the symbol handler could not be set up";
     symbolResolver = resolver;
     OVMemHdr* header = makeHeader(5, 8);
-    header->caller = reinterpret_cast<void*>(&leakLogProbeCallSite);
+    // A return address lies past the call, inside the calling function: its first byte plus one.
+    header->caller = reinterpret_cast<unsigned char*>(&leakLogProbeCallSite) + 1;
     std::string line = formatted("C:\\m\\vracoins.dll", header, MemoryLeakRecord);
     symbolResolver = nullptr;
     delete resolver;

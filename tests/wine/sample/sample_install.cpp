@@ -18,8 +18,7 @@
 #include "tests/wine/support/driver_package.h"
 #include "tests/wine/support/orvale_registry.h"
 #include "tests/wine/support/registry_values.h"
-#include "tests/wine/support/test_device.h"
-#include "tests/wine/support/test_printer.h"
+#include "tests/wine/support/sample_installation.h"
 
 #include <cstdio>
 #include <string>
@@ -29,17 +28,8 @@ using namespace winetest;
 
 namespace {
 
-constexpr GUID kOtherDevicesSetupClass = {
-    0x4D36E97E, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+using namespace sample;
 
-const wchar_t kDriverName[] = L"Example PCL 6 Driver";
-const wchar_t kQueueName[] = L"Alpha Queue";
-const wchar_t kUsbPort[] = L"USB001";
-const wchar_t kPrinterDataText[] = L"Alpha 100";
-// The device as the bus enumerated it, and the model of the driver package that installs it.
-const wchar_t kEnumeratedDescription[] = L"Alpha 100 USB Printer";
-const char kModelDescription[] = "Alpha 100 PCL 6";
-const char kHardwareId[] = "USBPRINT\\VRA_Alpha_100";
 const wchar_t kTrackerKey[] = L"SOFTWARE\\Orvale\\DIZadaridi";
 
 std::string Describe(const RegistryValue& value) {
@@ -230,8 +220,8 @@ bool CheckBothPasses(const Observation& observation, const ServiceAnswer& with, 
                        observation.State(queueName, kAfterPostPass) == "(absent)",
                    "post pass: the stored queue name consumed", observation.State(queueName, kAfterPostPass));
     if (spoolerRenames) {
-        all &= Verdict(HasLocalPrinter(L"Alpha 100 VRA PCL 6"), "post pass: the queue renamed",
-                       DescribePrinters());
+        all &=
+            Verdict(HasLocalPrinter(kComposedQueueName), "post pass: the queue renamed", DescribePrinters());
     }
     return all;
 }
@@ -264,36 +254,14 @@ bool CouldNotRun(const char* step, const std::string& why) {
 // queue are gone again when it returns. Answers whether both passes ran as they should and the service's
 // result stood.
 bool RunInstallation(const CoInstallerModule& coinstaller, const std::string& modulePath) {
-    std::string why;
-    if (!EnsurePrinterDriver(kDriverName, &why)) {
-        return CouldNotRun("installing the printer driver", why);
+    SampleInstallation installation(modulePath);
+    if (!installation.IsReady()) {
+        return CouldNotRun(installation.FailedStep(), installation.Failure());
     }
-    TestPrinter queue(kQueueName, kDriverName, kUsbPort);
-    if (!queue.IsAdded()) {
-        return CouldNotRun("adding the print queue", queue.Failure());
-    }
-    // The printer data that names the queue is kept under the queue's port name.
-    queue.SetDataText(kUsbPort, kPrinterDataText);
-
-    TestDevice printer(L"PRINTER", kEnumeratedDescription, kPrinterSetupClass);
-    if (!printer.IsRegistered()) {
-        return CouldNotRun("registering the printer device", printer.Failure());
-    }
-    printer.SetHardwareText(kPortNameValue, kUsbPort);
-    TestDevice companion(L"VraSampleCompanion", L"Alpha 100 Companion", kOtherDevicesSetupClass);
-    if (!companion.IsRegistered() || !companion.ExposeInterface(kDefaultCompanionInterface)) {
-        return CouldNotRun("the companion device", companion.Failure());
-    }
-    PrinterDriverPackage package("vra_sample_package", kModelDescription, kHardwareId, modulePath);
-    if (!package.PrepareInstall(printer.Set(), printer.Element(), &why)) {
-        return CouldNotRun("preparing the device's installation", why);
-    }
-
-    // What the components around the co-installer leave for it: the companion's installer records the
-    // companion, the printer's setup records the queue's name and which companion applies.
-    WriteText(HKEY_LOCAL_MACHINE, kDefaultCompanionKey, kBulkInstanceIdValue, companion.InstanceId());
-    WriteDword(HKEY_LOCAL_MACHINE, kPrintSettingsKey, kCurrentDeviceTypeValue, 0);
-    WriteText(HKEY_CURRENT_USER, kPrintSettingsKey, kOriginalPrinterNameValue, kQueueName);
+    installation.LeaveComponentsState();
+    TestDevice& printer = installation.Printer();
+    TestDevice& companion = installation.Companion();
+    const PrinterDriverPackage& package = installation.Package();
 
     PrintSetting(printer, companion, package, RegisteredCoInstallers(printer.Set(), printer.Element()));
     Observation observation(printer, companion);
@@ -303,7 +271,7 @@ bool RunInstallation(const CoInstallerModule& coinstaller, const std::string& mo
         "\nPre pass: SetupDiCallClassInstaller(DIF_INSTALLDEVICE): SetupAPI loads the co-installer and\n"
         "calls VRACoInstallerEntryProc (PostProcessing FALSE), then the class installer installs the "
         "device\n");
-    const ServiceAnswer installed = InstallThroughService(printer.Set(), printer.Element());
+    const ServiceAnswer installed = installation.InstallThroughService();
     std::printf("  SetupDiCallClassInstaller answered %s\n", installed.Text().c_str());
     observation.Take();
 
@@ -312,15 +280,14 @@ bool RunInstallation(const CoInstallerModule& coinstaller, const std::string& mo
         "installer only): VRACoInstallerEntryProc(DIF_INSTALLDEVICE, PostProcessing TRUE, "
         "InstallResult %#lx)\n",
         installed.InstallResult());
-    const DWORD postAnswer =
-        coinstaller.PostPass(printer.Set(), printer.Element(), installed.InstallResult());
+    const DWORD postAnswer = installation.PostPass(coinstaller, installed);
     std::printf("  the post pass answered %#lx%s\n", postAnswer, postAnswer == NO_ERROR ? " (NO_ERROR)" : "");
     observation.Take();
 
     observation.Print(
         {"before", "after SetupDiCallClassInstaller (pre pass, class installer)", "after the post pass"});
     DWORD level4Error = ERROR_SUCCESS;
-    const bool spoolerRenames = SpoolerRenamesAtLevel4(queue, &level4Error);
+    const bool spoolerRenames = SpoolerRenamesAtLevel4(installation.Queue(), &level4Error);
     if (!spoolerRenames) {
         std::printf(
             "\nNote: this spooler refuses SetPrinterW at level 4 (error %lu), so the queue cannot be given "

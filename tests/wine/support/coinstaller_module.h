@@ -24,6 +24,8 @@ class CoInstallerModule {
     bool IsLoaded() const { return entry != nullptr; }
     // What went wrong while loading, for the message of the check that needs the module.
     const std::string& LoadFailure() const { return failure; }
+    // The loaded DLL, for its other exports (those of the module's test build); null when not loaded.
+    HMODULE Handle() const { return module; }
 
     // One call of the entry: the context record carries PostProcessing and InstallResult as given; its
     // other members are zero. `context` receives the record as the call left it.

@@ -1,0 +1,114 @@
+#include "bench/windows/allocation_runs.h"
+
+#include "bench/allocation_workload.h"
+#include "bench/tracking_modes.h"
+#include "bench/windows/module_in_mode.h"
+#include "bench/windows/timing_loop.h"
+
+#include <windows.h>
+
+namespace vracoins_bench {
+
+namespace {
+
+const char kDirectHeapDll[] = "vracoins_bench_direct.dll";
+
+// Times the workload of one size, one block at a time, under `name`.
+void TimeWorkload(const std::string& name, const AllocatorEntry& entry, size_t size, double minSeconds,
+                  Timings* timings, std::vector<std::string>* problems) {
+    double nanoseconds = 0;
+    const bool measured = TimePerIteration(
+        [&](uint64_t iterations) {
+            for (uint64_t i = 0; i < iterations; ++i) {
+                if (!RunWorkloadIteration(entry, size, 1)) {
+                    return false;
+                }
+            }
+            return true;
+        },
+        minSeconds, &nanoseconds);
+    if (!measured) {
+        problems->push_back(name + ": an allocation failed");
+        return;
+    }
+    (*timings)[name] = nanoseconds;
+}
+
+// The entry points of the hookless DLL whose names start with `prefix`.
+AllocatorEntry DirectHeapEntry(HMODULE library, const std::string& prefix) {
+    AllocatorEntry entry;
+    entry.allocate = ExportOf<AllocateEntry>(library, prefix + "_allocate");
+    entry.release = ExportOf<ReleaseEntry>(library, prefix + "_release");
+    return entry;
+}
+
+} // namespace
+
+// The pass-through hooks of each size run right between the two baselines that they are compared with,
+// so that both sides of those ratios meet the same load of a shared machine; the tracking modes follow.
+void RunAllocationRound(winetest::DebugOutputCapture& capture, double minSeconds, Timings* timings,
+                        std::vector<std::string>* problems) {
+    const std::string directPath = BesideProgram(kDirectHeapDll);
+    HMODULE directHeap = LoadLibraryA(directPath.c_str());
+    if (directHeap == nullptr) {
+        problems->push_back("LoadLibrary(" + directPath + ") failed: error " +
+                            std::to_string(GetLastError()));
+        return;
+    }
+    const AllocatorEntry direct = DirectHeapEntry(directHeap, "benchDirect");
+    const AllocatorEntry mallocCall = DirectHeapEntry(directHeap, "benchMalloc");
+    ModuleInMode module(capture);
+    for (int mode = 0; mode <= kHighestTrackingMode; ++mode) {
+        std::string problem;
+        if (!SetTrackingSwitch(mode, &problem) ||
+            !module.Load(BesideProgram(kTestBuildDll), mode, &problem)) {
+            problems->push_back(std::string(kModeLabels[mode]) + ": " + problem);
+            module.Unload(nullptr);
+            continue;
+        }
+        for (size_t size : kBlockSizes) {
+            if (mode == 0) {
+                TimeWorkload(WorkloadName("direct", size, 1), direct, size, minSeconds, timings, problems);
+            }
+            TimeWorkload(WorkloadName(kModeNames[mode], size, 1), module.allocator(), size, minSeconds,
+                         timings, problems);
+            if (mode == 0) {
+                TimeWorkload(WorkloadName("malloc-call", size, 1), mallocCall, size, minSeconds, timings,
+                             problems);
+            }
+        }
+        if (!module.Unload(&problem)) {
+            problems->push_back(std::string(kModeLabels[mode]) + ": " + problem);
+        }
+    }
+    FreeLibrary(directHeap);
+}
+
+std::vector<Comparison> AllocationComparisons() {
+    std::vector<Comparison> comparisons;
+    for (size_t size : kBlockSizes) {
+        comparisons.push_back(
+            {"pass-through hooks / hookless operators calling malloc+free, " + std::to_string(size) + " B",
+             WorkloadName("pass-through", size, 1), WorkloadName("direct", size, 1), 0});
+    }
+    for (size_t size : kBlockSizes) {
+        comparisons.push_back(
+            {"pass-through hooks / malloc+free called by the entry itself, " + std::to_string(size) + " B",
+             WorkloadName("pass-through", size, 1), WorkloadName("malloc-call", size, 1), 0});
+    }
+    for (int mode = 1; mode <= kHighestTrackingMode; ++mode) {
+        for (size_t size : kBlockSizes) {
+            comparisons.push_back(
+                {std::string(kModeLabels[mode]) + " / pass-through, " + std::to_string(size) + " B",
+                 WorkloadName(kModeNames[mode], size, 1), WorkloadName("pass-through", size, 1), 0});
+        }
+    }
+    for (size_t size : kBlockSizes) {
+        comparisons.push_back(
+            {"mode 2 (page-guarded) / mode 3 (process heap, guarded), " + std::to_string(size) + " B",
+             WorkloadName("mode2", size, 1), WorkloadName("mode3", size, 1), 0});
+    }
+    return comparisons;
+}
+
+} // namespace vracoins_bench
