@@ -17,14 +17,16 @@ DWORD PreInstallDevice(CInstallContext& installContext, HDEVINFO deviceInfoSet,
 }
 
 // After the class installer, whether it succeeded or not: forget the context and, for a device whose
-// description can be read, name its print queue and forget the stored queue name.
+// description can be read, name its print queue and forget the stored queue name. The spooler is loaded
+// when the naming first needs it and freed as the pass ends.
 DWORD PostInstallDevice(CInstallContext& installContext, HDEVINFO deviceInfoSet,
                         PSP_DEVINFO_DATA deviceInfoData) {
     installContext.ClearContext();
     CInstallDevice device(deviceInfoSet, deviceInfoData);
     WideString description;
     if (device.GetRegistryPropertyString(SPDRP_DEVICEDESC, description)) {
-        NamePrintQueue(installContext.ReadPrinterName());
+        CSpooler spooler;
+        NamePrintQueue(spooler, installContext.ReadPrinterName());
         installContext.ClearPrinterName();
     }
     return NO_ERROR;

@@ -19,7 +19,7 @@ const WCHAR* const pdlTags[] = {W("PS"), W("PCL 5"), W("PCL 6"), W("PCL 3"), W("
 
 } // namespace
 
-CPrinter::CPrinter(const WideString& name) {
+CPrinter::CPrinter(CSpooler& printerSpooler, const WideString& name) : spooler(printerSpooler) {
     Init();
     SetName(name);
     Open();
@@ -49,7 +49,7 @@ void CPrinter::Open() {
     if (printerHandle == nullptr && !queueName.IsEmpty() && queueName.IsValid()) {
         PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
         // Whether a handle came back decides, not the result.
-        OpenPrinterW(const_cast<LPWSTR>(queueName.c_str()), &printerHandle, &defaults);
+        spooler.OpenPrinterW(const_cast<LPWSTR>(queueName.c_str()), &printerHandle, &defaults);
     }
     if (printerHandle == nullptr) {
         return;
@@ -57,7 +57,7 @@ void CPrinter::Open() {
     TwoCallRead<SpoolerRecordStorage> driver;
     if (driver.Read(
             [&](BYTE* buffer, DWORD size, DWORD* needed) {
-                return StatusOf(GetPrinterDriverW(printerHandle, nullptr, 1, buffer, size, needed));
+                return StatusOf(spooler.GetPrinterDriverW(printerHandle, nullptr, 1, buffer, size, needed));
             },
             SizeAtLeast(1))) {
         WideString name(driver.As<DRIVER_INFO_1W>()->pName);
@@ -69,7 +69,7 @@ void CPrinter::Open() {
 
 void CPrinter::Close() {
     if (printerHandle != nullptr && ownsHandle != 0) {
-        ClosePrinter(printerHandle);
+        spooler.ClosePrinter(printerHandle);
         printerHandle = nullptr;
     }
 }
@@ -87,7 +87,7 @@ void CPrinter::ReadPrinterDataString() {
     TwoCallRead<SpoolerRecordStorage> port;
     if (port.Read(
             [&](BYTE* buffer, DWORD size, DWORD* needed) {
-                return StatusOf(GetPrinterW(printerHandle, 5, buffer, size, needed));
+                return StatusOf(spooler.GetPrinterW(printerHandle, 5, buffer, size, needed));
             },
             SizeAtLeast(1))) {
         const PRINTER_INFO_5W* info = port.As<PRINTER_INFO_5W>();
@@ -96,8 +96,8 @@ void CPrinter::ReadPrinterDataString() {
         }
     }
     DWORD size = 0;
-    DWORD status = GetPrinterDataW(printerHandle, valueName, nullptr, reinterpret_cast<LPBYTE>(data),
-                                   printerDataBytes, &size);
+    DWORD status = spooler.GetPrinterDataW(printerHandle, valueName, nullptr, reinterpret_cast<LPBYTE>(data),
+                                           printerDataBytes, &size);
     // The value name lies inside the level-5 record.
     port.Release();
     if (status != ERROR_SUCCESS) {
@@ -159,12 +159,12 @@ int32_t CPrinter::Rename(const WideString& newName) {
     if (newName.IsEmpty() || !newName.IsValid()) {
         return 0;
     }
-    CPrinterNaming naming;
+    CPrinterNaming naming(spooler);
     return naming.RenamePrinter(printerHandle, newName) != 0 ? 1 : 0;
 }
 
-int32_t NamePrintQueue(WideString queueName) {
-    CPrinter printer(queueName);
+int32_t NamePrintQueue(CSpooler& spooler, WideString queueName) {
+    CPrinter printer(spooler, queueName);
     const WideString& composedName = printer.GetComposedName();
     return printer.Rename(composedName);
 }

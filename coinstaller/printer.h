@@ -4,6 +4,7 @@
 // "<printer-data text> VRA <PDL tag>", with " (Copy n)" when a local printer already bears it.
 #pragma once
 
+#include "coinstaller/spooler.h"
 #include "coinstaller/wide_string.h"
 #include "platform/platform.h"
 
@@ -11,8 +12,9 @@
 
 class CPrinter {
   public:
-    // Opens the queue named `queueName` and reads its driver name; an unopened queue composes nothing.
-    explicit CPrinter(const WideString& queueName);
+    // Opens the queue named `queueName` through `spooler`, which must outlive it, and reads its driver
+    // name; an unopened queue composes nothing.
+    CPrinter(CSpooler& spooler, const WideString& queueName);
     ~CPrinter();
     CPrinter(const CPrinter&) = delete;
     CPrinter& operator=(const CPrinter&) = delete;
@@ -41,6 +43,7 @@ class CPrinter {
     HANDLE PrinterHandle() const { return printerHandle; }
 
   private:
+    CSpooler& spooler;
     WideString queueName;
     WideString driverName;
     WideString composedName;
@@ -53,4 +56,4 @@ class CPrinter {
 
 // `queueName` is the queue's current name. 1 when the spooler took the new name, else 0; a queue that
 // cannot be opened or whose name cannot be composed keeps its name.
-int32_t NamePrintQueue(WideString queueName);
+int32_t NamePrintQueue(CSpooler& spooler, WideString queueName);

@@ -12,7 +12,7 @@ int32_t CPrinterNaming::RenamePrinter(HANDLE printerHandle, const WideString& ne
     TwoCallRead<ModuleStorage> record;
     if (!record.Read(
             [&](BYTE* buffer, DWORD size, DWORD* needed) {
-                return StatusOf(GetPrinterW(printerHandle, 4, buffer, size, needed));
+                return StatusOf(spooler.GetPrinterW(printerHandle, 4, buffer, size, needed));
             },
             SizeAtLeast(sizeof(PRINTER_INFO_4W)))) {
         return 0;
@@ -25,7 +25,7 @@ int32_t CPrinterNaming::RenamePrinter(HANDLE printerHandle, const WideString& ne
         PRINTER_INFO_4W info;
         std::memcpy(&info, record.As<BYTE>(), sizeof(info));
         info.pPrinterName = const_cast<LPWSTR>(uniqueName.c_str());
-        result = SetPrinterW(printerHandle, 4, reinterpret_cast<LPBYTE>(&info), 0) != FALSE ? 1 : 0;
+        result = spooler.SetPrinterW(printerHandle, 4, reinterpret_cast<LPBYTE>(&info), 0) != FALSE ? 1 : 0;
     }
     return result;
 }
@@ -63,7 +63,8 @@ int32_t CPrinterNaming::PrinterExists(const WideString& name) {
     TwoCallRead<ModuleStorage> list;
     if (!list.Read(
             [&](BYTE* buffer, DWORD size, DWORD* needed) {
-                return StatusOf(EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 4, buffer, size, needed, &count));
+                return StatusOf(
+                    spooler.EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 4, buffer, size, needed, &count));
             },
             SizeAtLeast(1))) {
         return 0;

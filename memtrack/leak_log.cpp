@@ -17,6 +17,7 @@ static_assert(sizeof(OVMemHdr) == 504, "a raw record is one block header, byte f
 RecreatableLock recordWriterLock;
 HANDLE rawLogFile = nullptr;
 HANDLE textLogFile = nullptr;
+CreatedLogPair createdLogPair = {};
 
 namespace {
 
@@ -26,16 +27,9 @@ std::atomic<bool> collectorRegistered{false};
 constexpr char leakReportBanner[] = "\r\n******* Leak Report *******\r\n";
 static_assert(sizeof leakReportBanner - 1 == 31, "the text log file begins with a 31-byte banner");
 
-// 519 characters and the terminator. A deeper directory with long executable and module names does not
-// fit, and the record that needed the files is dropped.
-constexpr size_t logFileNameCapacity = 520;
 constexpr DWORD tempPathCapacity = 259;
 constexpr size_t scratchCapacity = MAX_PATH;
 constexpr DWORD symbolTextCapacity = MAX_PATH;
-
-bool isHandleSet(HANDLE handle) {
-    return handle != nullptr;
-}
 
 // The part of a path after its last backslash, or none when it holds no backslash.
 const char* fileNamePart(const char* path) {
@@ -98,13 +92,139 @@ char* buildLogFileName(const char* directory, const char* executableName, const 
     return name;
 }
 
-// The names carry the time in whole seconds, so a pair started in the same second as a closed one (a
-// release after teardown that empties the list, then its access-violation record) has the same names.
-// Opening for append keeps the records already there; whole records only are ever written, so the raw
-// record file stays a sequence of headers.
-HANDLE createLogFile(const char* name) {
-    return CreateFileA(name, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                       nullptr);
+// The files are opened for appending whole records and for the identity check: no right to delete them,
+// which would keep anyone who reads them without sharing deletion out while the module holds them.
+constexpr DWORD logFileAccess = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES;
+// A link at the name is opened as itself, never followed to where it leads.
+constexpr DWORD logFileFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+
+// How many names, a second apart, are tried before the records go to the debugger output only.
+constexpr unsigned logNameAttempts = 16;
+
+enum class Opening {
+    Opened,
+    NameTaken, // by someone else: the next name is tried
+    Failed,    // for another reason: the file stays out, as a failed creation always did
+};
+
+// What the handle's file is, and how many names (hard links) it has; false when it cannot be asked.
+bool identifyFile(HANDLE file, FileIdentity* identity, DWORD* names) {
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(file, &information)) {
+        return false;
+    }
+    *identity =
+        FileIdentity{information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow};
+    *names = information.nNumberOfLinks;
+    return true;
+}
+
+bool sameFile(const FileIdentity& left, const FileIdentity& right) {
+    return left.volume == right.volume && left.indexHigh == right.indexHigh &&
+           left.indexLow == right.indexLow;
+}
+
+// Closes a file this instance has just created and deletes it again: through a handle of its own, opened
+// by the name for deletion, and only while the name still holds that very file.
+void discardCreatedFile(const char* name, HANDLE file, const FileIdentity& created) {
+    CloseHandle(file);
+    HANDLE deletion =
+        CreateFileA(name, DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, logFileFlags, nullptr);
+    if (deletion == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    FileIdentity identity = {};
+    DWORD names = 0;
+    if (identifyFile(deletion, &identity, &names) && sameFile(identity, created)) {
+        FILE_DISPOSITION_INFO disposition = {TRUE};
+        SetFileInformationByHandle(deletion, FileDispositionInfo, &disposition, sizeof disposition);
+    }
+    CloseHandle(deletion);
+}
+
+// Creates a file under a name that nobody holds: a name that exists, whatever it holds (a file, a hard
+// link, a symbolic link, whether it leads anywhere or not), is taken.
+Opening createFreshLogFile(const char* name, HANDLE* file, FileIdentity* identity) {
+    *file = CreateFileA(name, logFileAccess, FILE_SHARE_READ, nullptr, CREATE_NEW, logFileFlags, nullptr);
+    if (*file == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? Opening::NameTaken
+                                                                           : Opening::Failed;
+    }
+    DWORD names = 0;
+    if (!identifyFile(*file, identity, &names)) {
+        // Not to be checked, so not to be written to; nor can it be told apart for deletion: it stays, empty.
+        CloseHandle(*file);
+        *file = INVALID_HANDLE_VALUE;
+        return Opening::Failed;
+    }
+    if (names != 1) {
+        // Linked to from elsewhere since its creation: someone else reaches this file too.
+        discardCreatedFile(name, *file, *identity);
+        *file = INVALID_HANDLE_VALUE;
+        return Opening::NameTaken;
+    }
+    return Opening::Opened;
+}
+
+// Opens for appending a file that this instance created under the name, if the name still holds it.
+Opening reopenCreatedLogFile(const char* name, const FileIdentity& created, HANDLE* file) {
+    *file = CreateFileA(name, logFileAccess, FILE_SHARE_READ, nullptr, OPEN_EXISTING, logFileFlags, nullptr);
+    if (*file == INVALID_HANDLE_VALUE) {
+        return Opening::NameTaken;
+    }
+    FileIdentity identity = {};
+    DWORD names = 0;
+    if (!identifyFile(*file, &identity, &names) || names != 1 || !sameFile(identity, created)) {
+        CloseHandle(*file);
+        *file = INVALID_HANDLE_VALUE;
+        return Opening::NameTaken;
+    }
+    return Opening::Opened;
+}
+
+// Reopens the pair this instance created under these names: each file it created, unless a name holds
+// another file by now, in which case the pair is not this instance's any more.
+bool reopenCreatedPair(const char* rawName, const char* textName, HANDLE* raw, HANDLE* text) {
+    *raw = INVALID_HANDLE_VALUE;
+    *text = INVALID_HANDLE_VALUE;
+    if ((createdLogPair.rawCreated &&
+         reopenCreatedLogFile(rawName, createdLogPair.raw, raw) != Opening::Opened) ||
+        (createdLogPair.textCreated &&
+         reopenCreatedLogFile(textName, createdLogPair.text, text) != Opening::Opened)) {
+        if (isLogFileOpen(*raw)) {
+            CloseHandle(*raw);
+        }
+        *raw = INVALID_HANDLE_VALUE;
+        return false;
+    }
+    return true;
+}
+
+// Creates both files afresh. A file that fails for another reason than a taken name stays out (its
+// records go to the other channels); when either name is taken, the other file, if this call created it,
+// is deleted again and the pair is not made.
+bool createFreshPair(const char* rawName, const char* textName, HANDLE* raw, HANDLE* text) {
+    FileIdentity rawIdentity = {};
+    FileIdentity textIdentity = {};
+    Opening rawOpening = createFreshLogFile(rawName, raw, &rawIdentity);
+    if (rawOpening == Opening::NameTaken) {
+        return false;
+    }
+    Opening textOpening = createFreshLogFile(textName, text, &textIdentity);
+    if (textOpening == Opening::NameTaken) {
+        if (rawOpening == Opening::Opened) {
+            discardCreatedFile(rawName, *raw, rawIdentity);
+        }
+        *raw = INVALID_HANDLE_VALUE;
+        return false;
+    }
+    copyTextBounded(createdLogPair.rawName, sizeof createdLogPair.rawName, rawName);
+    createdLogPair.rawCreated = rawOpening == Opening::Opened;
+    createdLogPair.textCreated = textOpening == Opening::Opened;
+    createdLogPair.raw = rawIdentity;
+    createdLogPair.text = textIdentity;
+    return true;
 }
 
 // Notes the text log file's path for the current user (HKCU "Software\Orvale\ZID-Azo", "LeakedModule")
@@ -128,6 +248,18 @@ void noteLeakLogPath(const char* textLogPath) {
     writeDebugString("\r\n");
 }
 
+// Says on the debugger output, in one line, that no name was free.
+void announceNoFreeLogName(const char* directory) {
+    char line[logFileNameCapacity + 160] = {};
+    if (formatBounded(
+            line, sizeof line,
+            "OVMemCollector: no log file in %s: the next %u names were taken by others; records go to "
+            "the debugger output only\r\n",
+            directory, logNameAttempts)) {
+        writeDebugString(line);
+    }
+}
+
 bool createLogFiles(const char* directory, const char* executablePath, const char* modulePath,
                     const char* processId) {
     const char* executableName = fileNamePart(executablePath);
@@ -135,27 +267,45 @@ bool createLogFiles(const char* directory, const char* executablePath, const cha
     if (executableName == nullptr || moduleName == nullptr) {
         return false;
     }
-    // The names carry the time's low 32 bits, printed as a signed number.
-    int32_t now = static_cast<int32_t>(static_cast<uint32_t>(static_cast<int64_t>(time(nullptr))));
-    char* rawName = buildLogFileName(directory, executableName, moduleName, processId, now, "");
-    char* textName = buildLogFileName(directory, executableName, moduleName, processId, now, ".log");
-    bool result = false;
-    if (rawName != nullptr && textName != nullptr) {
-        rawLogFile = createLogFile(rawName);
-        textLogFile = createLogFile(textName);
-        if (isLogFileOpen(textLogFile)) {
-            // Also when the file was there already: each opening starts a section of the report.
-            DWORD written = 0;
-            WriteFile(textLogFile, leakReportBanner, sizeof leakReportBanner - 1, &written, nullptr);
+    // The names carry the time's low 32 bits, printed as a signed number; a name taken by someone else
+    // moves the time on by a second.
+    uint32_t now = static_cast<uint32_t>(static_cast<int64_t>(time(nullptr)));
+    for (unsigned attempt = 0; attempt < logNameAttempts; ++attempt) {
+        int32_t stamp = static_cast<int32_t>(now + attempt);
+        char* rawName = buildLogFileName(directory, executableName, moduleName, processId, stamp, "");
+        char* textName = buildLogFileName(directory, executableName, moduleName, processId, stamp, ".log");
+        if (rawName == nullptr || textName == nullptr) {
+            free(rawName);
+            free(textName);
+            return false;
         }
-        if (collectorRegistered.load()) {
-            noteLeakLogPath(textName);
+        HANDLE raw = INVALID_HANDLE_VALUE;
+        HANDLE text = INVALID_HANDLE_VALUE;
+        bool opened = strcmp(rawName, createdLogPair.rawName) == 0
+                          ? reopenCreatedPair(rawName, textName, &raw, &text)
+                          : createFreshPair(rawName, textName, &raw, &text);
+        if (opened) {
+            rawLogFile = raw;
+            textLogFile = text;
+            if (isLogFileOpen(textLogFile)) {
+                // Also when the pair is reopened: each opening starts a section of the report.
+                DWORD written = 0;
+                WriteFile(textLogFile, leakReportBanner, sizeof leakReportBanner - 1, &written, nullptr);
+            }
+            if (collectorRegistered.load()) {
+                noteLeakLogPath(textName);
+            }
         }
-        result = isHandleSet(rawLogFile) && isHandleSet(textLogFile);
+        free(rawName);
+        free(textName);
+        if (opened) {
+            return true;
+        }
     }
-    free(rawName);
-    free(textName);
-    return result;
+    rawLogFile = INVALID_HANDLE_VALUE;
+    textLogFile = INVALID_HANDLE_VALUE;
+    announceNoFreeLogName(directory);
+    return true;
 }
 
 // Frees the module-name caches, which the next record rebuilds, and closes the files when asked.
@@ -176,7 +326,7 @@ void setCollectorRegistered(bool registered) {
 bool openLogFiles(const char* modulePath) {
     RecordWriterLockHolder lock;
     // A failed creation leaves the invalid-handle value, which counts as set: it is not tried again.
-    if (isHandleSet(rawLogFile) && isHandleSet(textLogFile)) {
+    if (rawLogFile != nullptr && textLogFile != nullptr) {
         return true;
     }
     if (modulePath == nullptr) {

@@ -48,6 +48,29 @@ enum RecordType : int32_t {
 extern HANDLE rawLogFile;
 extern HANDLE textLogFile;
 
+// A log file's name: 519 characters and the terminator. A deeper directory with long executable and module
+// names does not fit, and the record that needed the files is dropped.
+constexpr size_t logFileNameCapacity = 520;
+
+// What a file is, whatever name it bears: its volume and its index on the volume.
+struct FileIdentity {
+    DWORD volume;
+    DWORD indexHigh;
+    DWORD indexLow;
+};
+
+// What this module instance created: the raw record file's name (the text log file's is the same with
+// ".log"; empty before the first pair) and each file's identity, so that a pair closed and wanted again in
+// the same second is reopened only while its names still hold those very files.
+struct CreatedLogPair {
+    char rawName[logFileNameCapacity];
+    bool rawCreated;
+    bool textCreated;
+    FileIdentity raw;
+    FileIdentity text;
+};
+extern CreatedLogPair createdLogPair;
+
 // A file handle counts as open when it is neither none nor the invalid-handle value.
 inline bool isLogFileOpen(HANDLE handle) {
     return handle != nullptr && handle != INVALID_HANDLE_VALUE;
@@ -71,15 +94,23 @@ char* formatBlockRecord(const char* modulePath, const OVMemHdr* header, RecordTy
 // "LeakedModule") and announced on the debugger output.
 void setCollectorRegistered(bool registered);
 
-// Creates both files on the first call that can name them (executable, module, process id and time, in
-// the log directory or else the temporary directory; files of the same names are appended to) and writes
-// the text log file's banner, noting the path while a collector is registered. True when both handles are
-// set, even to the invalid-handle value; false when the names cannot be built, in which case the next call
-// tries again.
+// Creates both files on the first call that can name them ("<directory><executable>_<module>_<process
+// id>_<time>.mlk" and the same with ".log", in the log directory or else the temporary directory) and
+// writes the text log file's banner, noting the path while a collector is registered.
+//
+// The files are created, never taken over: each is created new (a name that exists, whatever it holds,
+// a link included, is taken) and refused when it has a second name. A taken name moves the time on by a
+// second, up to 16 names, with the pair's other file, if just created, deleted again; after that the
+// records go to the debugger output only, which one line there says. Names that hold the pair this module
+// instance created itself (a pair closed and wanted again in the same second) are reopened for appending,
+// but only while they still hold those very files. A file that fails for another reason stays out and
+// the other one serves. True when both handles are set, even to the invalid-handle value; false when the
+// names cannot be built, in which case the next call tries again.
 bool openLogFiles(const char* modulePath);
 
 // Closes each open file and resets its handle to none, so that a later record creates a new pair (or, in
-// the same second, appends to this one under a new banner); an invalid-handle value is left as it is.
+// the same second, reopens this one and appends under a new banner); an invalid-handle value is left as it
+// is.
 void closeLogFiles();
 
 // The collector's teardown, after its report: the files are closed unless blocks are still live (their

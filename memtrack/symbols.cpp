@@ -3,6 +3,8 @@
 
 #include "memtrack/debug_text.h"
 #include "memtrack/track_config.h"
+#include "platform/portability.h"
+#include "platform/system_library.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -13,6 +15,7 @@
 #endif
 
 HANDLE symbolProcess = nullptr;
+HMODULE debugHelpLibrary = nullptr;
 alignas(SYMBOL_INFO) unsigned char symbolInfoBuffer[symbolInfoBufferSize];
 CDbgHelp* symbolResolver = nullptr;
 char* processPath = nullptr;
@@ -36,6 +39,36 @@ constexpr DWORD symbolProcessAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_REA
 
 constexpr DWORD searchPathCapacity = 512;
 
+// The functions of the debug-help library that the resolver calls, as debugHelpLibrary hands them out.
+#define DEBUG_HELP_FUNCTIONS(F)                                                                              \
+    F(SymGetOptions)                                                                                         \
+    F(SymSetOptions) F(SymInitialize) F(SymCleanup) F(SymFromAddr) F(SymGetLineFromAddr64)                   \
+        F(SymGetSearchPath) F(SymSetSearchPath)
+struct DebugHelpFunctions {
+    DEBUG_HELP_FUNCTIONS(VRA_SYSTEM_FUNCTION)
+};
+DebugHelpFunctions debugHelp = {};
+
+bool findDebugHelp(HMODULE library, DebugHelpFunctions* found) {
+    return true DEBUG_HELP_FUNCTIONS(VRA_FIND_SYSTEM_FUNCTION);
+}
+
+// Loads the library from the system directory unless it is loaded.
+bool loadDebugHelp() {
+    if (debugHelpLibrary == nullptr) {
+        debugHelpLibrary = LoadSystemFunctions(W("dbghelp.dll"), &debugHelp, findDebugHelp);
+    }
+    return debugHelpLibrary != nullptr;
+}
+
+void freeDebugHelp() {
+    if (debugHelpLibrary != nullptr) {
+        debugHelp = DebugHelpFunctions{};
+        FreeLibrary(debugHelpLibrary);
+        debugHelpLibrary = nullptr;
+    }
+}
+
 // Copies text and its terminator only when the whole of it fits.
 void copyWhole(char* destination, size_t capacity, const char* text) {
     size_t length = strlen(text);
@@ -56,22 +89,23 @@ void CDbgHelp::operator delete(void* storage) noexcept {
 
 CDbgHelp::~CDbgHelp() {
     if (symbolProcess != nullptr) {
-        SymCleanup(symbolProcess);
+        debugHelp.SymCleanup(symbolProcess);
         CloseHandle(symbolProcess);
         symbolProcess = nullptr;
     }
+    freeDebugHelp();
 }
 
 bool CDbgHelp::initialize() {
-    if (symbolProcess != nullptr) {
+    if (symbolProcess != nullptr || !loadDebugHelp()) {
         return false;
     }
-    SymSetOptions(SymGetOptions() | symbolOptions);
+    debugHelp.SymSetOptions(debugHelp.SymGetOptions() | symbolOptions);
     symbolProcess = OpenProcess(symbolProcessAccess, FALSE, GetCurrentProcessId());
     if (symbolProcess == nullptr) {
         return false;
     }
-    if (SymInitialize(symbolProcess, nullptr, TRUE)) {
+    if (debugHelp.SymInitialize(symbolProcess, nullptr, TRUE)) {
         return true;
     }
     CloseHandle(symbolProcess);
@@ -98,7 +132,7 @@ bool CDbgHelp::lookup(DWORD64 address, char* function, size_t functionCapacity, 
     *line = 0;
     DWORD64 symbolDisplacement = 0;
     file[0] = '\0';
-    if (!SymFromAddr(symbolProcess, address, &symbolDisplacement, symbol)) {
+    if (!debugHelp.SymFromAddr(symbolProcess, address, &symbolDisplacement, symbol)) {
         return false;
     }
     if (symbol->Name[0] != '\0') {
@@ -109,7 +143,7 @@ bool CDbgHelp::lookup(DWORD64 address, char* function, size_t functionCapacity, 
     memset(&source, 0, sizeof(source));
     source.SizeOfStruct = sizeof(source);
     DWORD lineDisplacement = 0;
-    if (SymGetLineFromAddr64(symbolProcess, address, &lineDisplacement, &source)) {
+    if (debugHelp.SymGetLineFromAddr64(symbolProcess, address, &lineDisplacement, &source)) {
         *line = source.LineNumber;
         if (source.FileName != nullptr) {
             copyWhole(file, fileCapacity, source.FileName);
@@ -126,9 +160,9 @@ bool CDbgHelp::appendSymbolServerPath() {
     char* currentPath = static_cast<char*>(malloc(searchPathCapacity));
     bool appended = false;
     if (combinedPath != nullptr && currentPath != nullptr &&
-        SymGetSearchPath(symbolProcess, currentPath, searchPathCapacity) &&
+        debugHelp.SymGetSearchPath(symbolProcess, currentPath, searchPathCapacity) &&
         safeFormat(combinedPath, searchPathCapacity, "%s;%s", currentPath, symbolServerElement) == S_OK) {
-        appended = SymSetSearchPath(symbolProcess, combinedPath) != FALSE;
+        appended = debugHelp.SymSetSearchPath(symbolProcess, combinedPath) != FALSE;
     }
     free(combinedPath);
     free(currentPath);

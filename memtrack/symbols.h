@@ -2,6 +2,10 @@
 // address, through the debug-help library's symbol handler for this process) and the paths of the modules
 // involved (the process executable, the module that holds a call site, the tracker's own module).
 //
+// The debug-help library (dbghelp.dll) is not imported: it is no Known DLL, so a copy beside the host
+// program would be taken in its place. The resolver loads it from the system directory when the symbol
+// handler is first set up, which only tracking does, and frees it when it ends.
+//
 // The resolver's lookups share one symbol buffer and the module paths are cached in module-wide state:
 // callers hold the record writer lock (leak_log.h) around them. All buffers come from the run-time heap,
 // never through the module's allocation hooks.
@@ -20,6 +24,8 @@ static_assert(sizeof(SYMBOL_INFO) + symbolNameCapacity <= symbolInfoBufferSize,
 
 // The process handle under which the symbol handler is initialised; null while it is not.
 extern HANDLE symbolProcess;
+// The debug-help library loaded from the system directory, while the resolver holds it; otherwise null.
+extern HMODULE debugHelpLibrary;
 // The one SYMBOL_INFO record of the module, 8-byte aligned.
 extern unsigned char symbolInfoBuffer[symbolInfoBufferSize];
 
@@ -29,7 +35,7 @@ class CDbgHelp {
     CDbgHelp() = default;
     CDbgHelp(const CDbgHelp&) = delete;
     CDbgHelp& operator=(const CDbgHelp&) = delete;
-    // Ends the symbol handler and closes its process handle.
+    // Ends the symbol handler, closes its process handle and frees the debug-help library.
     virtual ~CDbgHelp();
 
     // Storage from the run-time heap, not through the module's allocation hooks, so that the tracker
@@ -38,7 +44,9 @@ class CDbgHelp {
     static void operator delete(void* storage) noexcept;
 
     // True when this call initialised the symbol handler; false when it was initialised already (nothing
-    // changes) or cannot be initialised (no handle is kept).
+    // changes) or cannot be initialised (no handle is kept): the debug-help library cannot be loaded from
+    // the system directory, lacks one of the functions the resolver calls, or the handler fails. The
+    // library, once loaded, stays until the resolver is deleted.
     bool initialize();
 
     // Function name, source file path and line of a code address, into the caller's buffers (the caller

@@ -44,6 +44,26 @@ bool querySwitch(HKEY key, LPCWSTR name, DWORD* value) {
     return true;
 }
 
+// The log directory that the tracker creates: full control for SYSTEM and the administrators, nobody else,
+// and nothing looser inherited from the parent (the DACL is protected).
+const WCHAR logDirectorySecurity[] = W("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
+
+// Creates the directory with logDirectorySecurity. Fails, leaving the last error of the step that failed,
+// when the descriptor cannot be built: a directory open to everyone is never made.
+BOOL createLogDirectory(const char* path) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(logDirectorySecurity, SDDL_REVISION_1,
+                                                              &descriptor, nullptr)) {
+        return FALSE;
+    }
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+    BOOL created = CreateDirectoryA(path, &attributes);
+    DWORD error = GetLastError();
+    LocalFree(descriptor);
+    SetLastError(error);
+    return created;
+}
+
 void clearLogDir() {
     std::memset(logDir, 0, sizeof logDir);
 }
@@ -105,8 +125,9 @@ void readLogDirectory(HKEY switchesKey) {
         clearLogDir();
         return;
     }
-    // Only the last level is created; a missing parent sends the logs to the temporary directory.
-    if (!CreateDirectoryA(logDir, nullptr) && GetLastError() == ERROR_PATH_NOT_FOUND) {
+    // Only the last level is created; a missing parent sends the logs to the temporary directory. A
+    // directory that exists already is used as it is.
+    if (!createLogDirectory(logDir) && GetLastError() == ERROR_PATH_NOT_FOUND) {
         DWORD length = GetTempPathA(logDirCapacity - 1, logDir);
         if (length == 0 || length >= logDirCapacity - 1) {
             clearLogDir();

@@ -27,7 +27,8 @@ extern HANDLE trackHeap;
 // 0: no limit. Otherwise every tracked request of this many bytes or more fails.
 extern uint64_t failSize;
 // The log files' directory, ending in a backslash, narrow text; empty when none is configured. Read with
-// the mode: the location with one backslash appended, created when its parent exists, the temporary
+// the mode: the location with one backslash appended, created when its parent exists (for SYSTEM and the
+// administrators only, inheriting nothing; an existing directory is used as it is), the temporary
 // directory when its parent is missing, empty when the value is missing or cannot serve as a directory.
 extern char logDir[logDirCapacity];
 // The in-use dump runs after the allocation with this id. Nothing in the module changes it: a developer

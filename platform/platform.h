@@ -7,6 +7,7 @@
 #include <setupapi.h>
 #include <winspool.h>
 #include <dbghelp.h>
+#include <sddl.h>
 #else
 #include "winsim/windows.h"
 #endif

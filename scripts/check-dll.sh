@@ -4,6 +4,9 @@
 #   - exactly one named export, VRACoInstallerEntryProc, undecorated;
 #   - imports from Windows system DLLs only (the C++ and GCC run-times linked in, so no libstdc++,
 #     libgcc or libwinpthread DLL has to travel with it);
+#   - static imports from Known DLLs only, which Windows loads from the system directory whatever folder
+#     the host program lies in: any other library (dbghelp.dll, winspool.drv) is loaded at run time from
+#     the system directory, since a static import of it would take a copy planted beside the program;
 #   - a CodeView (RSDS) debug directory entry that names the PDB by file name alone, and that PDB beside
 #     the DLL with the same GUID and age, so that dbghelp takes it as the DLL's own;
 #   - line information in the PDB for every source file of the module's own (coinstaller/*.cpp,
@@ -92,6 +95,17 @@ if [ -n "$imports" ] && [ -z "$foreign" ]; then
     pass "imports only from Windows system DLLs: $(tr '\n' ' ' <<<"$imports")"
 else
     fail "imports from DLLs that are not Windows' own: $(tr '\n' ' ' <<<"${foreign:-(no imports at all)}")"
+fi
+
+# Known DLLs of Windows 10 (HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\KnownDLLs) that a
+# co-installer may import, ntdll (which the loader maps before anything else) and API sets (which the loader
+# resolves through its schema, never by a search). docs/SECURITY.md lists the DLL's imports.
+known='^(kernel32|advapi32|msvcrt|setupapi|ntdll|user32|gdi32|ole32|oleaut32|shlwapi|shell32|imagehlp|psapi|api-ms-win-[a-z0-9-]+)\.dll$'
+searched="$(grep -Ev "$known" <<<"$imports" || true)"
+if [ -n "$imports" ] && [ -z "$searched" ]; then
+    pass "static imports from Known DLLs only: $(tr '\n' ' ' <<<"$imports")"
+else
+    fail "static imports of DLLs that are no Known DLLs, which Windows would take from beside the host program first: $(tr '\n' ' ' <<<"${searched:-(no imports at all)}")"
 fi
 
 # --- The PDB -------------------------------------------------------------------------------------------------

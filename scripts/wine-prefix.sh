@@ -3,8 +3,9 @@
 
 export WINEARCH=win64
 export WINEDEBUG=-all
-# No .NET or HTML engine: a fresh prefix would otherwise offer to download them.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No .NET or HTML engine: a fresh prefix would otherwise offer to download them. Overrides that a test's
+# environment sets (a native dbghelp first) are kept.
+export WINEDLLOVERRIDES="mscoree,mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
 unset DISPLAY WAYLAND_DISPLAY
 
 # Makes the prefix at $WINEPREFIX.

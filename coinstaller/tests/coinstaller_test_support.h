@@ -52,6 +52,7 @@ inline void ExpectNothingLeftOpen(const std::string& after, size_t heldDeviceSet
         << "device information sets still open after " << after;
     EXPECT_EQ(0u, winsim::OpenPrinterCount()) << "printer handles still open after " << after;
     EXPECT_EQ(0u, winsim::GlobalBlockCount()) << "GlobalAlloc blocks still held after " << after;
+    EXPECT_EQ(0u, winsim::LibraryReferences("winspool.drv")) << "the spooler is still loaded after " << after;
 }
 
 class SimulatedWindowsTest : public ::testing::Test {

@@ -1,7 +1,7 @@
 // Any platform call of an installation may fail: the whole installation runs once for every call its two
 // passes make, that one call failing with each error its function documents. Whatever fails, both passes
-// answer their codes and give back every key, device set, printer handle and global block they opened,
-// except the one object whose release the platform refused.
+// answer their codes and give back every key, device set, printer handle, global block and library
+// reference they took, except the one object whose release the platform refused.
 #include "coinstaller_test_support.h"
 #include "full_installation.h"
 
@@ -17,6 +17,10 @@ using namespace coinstaller_test;
 namespace {
 
 using OpenCount = size_t (*)();
+
+size_t SpoolerLibraryReferences() {
+    return winsim::LibraryReferences("winspool.drv");
+}
 
 // One row per platform function the passes call: the errors it is made to fail with and, for a release,
 // the count in which the object whose release was refused stays.
@@ -47,6 +51,10 @@ const PlatformFunction platformFunctions[] = {
     {"GetPrinterDataW", {ERROR_FILE_NOT_FOUND, ERROR_MORE_DATA}, nullptr},
     {"EnumPrintersW", {ERROR_INSUFFICIENT_BUFFER, ERROR_ACCESS_DENIED}, nullptr},
     {"SetPrinterW", {ERROR_ACCESS_DENIED, ERROR_PRINTER_ALREADY_EXISTS}, nullptr},
+    // The spooler, loaded from the system directory by the pass that names the queue.
+    {"LoadLibraryExW", {ERROR_MOD_NOT_FOUND, ERROR_ACCESS_DENIED}, nullptr},
+    {"GetProcAddress", {ERROR_PROC_NOT_FOUND}, nullptr},
+    {"FreeLibrary", {ERROR_INVALID_HANDLE}, &SpoolerLibraryReferences},
     {"GlobalAlloc", {ERROR_NOT_ENOUGH_MEMORY}, nullptr},
     {"GlobalFree", {ERROR_INVALID_HANDLE}, &winsim::GlobalBlockCount},
     // The module's allocator, in the tracking mode that keeps guarded blocks on the process heap.
@@ -60,7 +68,8 @@ const struct {
 } openCounts[] = {{"registry keys", &winsim::OpenKeyCount},
                   {"device information sets", &winsim::OpenDeviceSetCount},
                   {"printer handles", &winsim::OpenPrinterCount},
-                  {"GlobalAlloc blocks", &winsim::GlobalBlockCount}};
+                  {"GlobalAlloc blocks", &winsim::GlobalBlockCount},
+                  {"spooler library references", &SpoolerLibraryReferences}};
 
 // The tracked runs of this suite name their mode (tests/module); the test program's own allocator names
 // none. The sweep runs with tracking off and with guarded blocks on the process heap (mode 3), whose heap

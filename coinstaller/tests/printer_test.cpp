@@ -18,7 +18,11 @@ class PrintQueueNamingTest : public SimulatedWindowsTest {
     void AddUsualQueue() { AddQueue(queue, u"Example PCL 6 Driver", port, u"Alpha 100"); }
 
     int32_t Name(const std::u16string& name) {
-        int32_t result = NamePrintQueue(WideString(name.c_str()));
+        int32_t result = 0;
+        {
+            CSpooler spooler;
+            result = NamePrintQueue(spooler, WideString(name.c_str()));
+        }
         ExpectNothingLeftOpen("naming " + Utf8(name));
         return result;
     }
@@ -54,7 +58,8 @@ TEST_F(PrintQueueNamingTest, ThePdlTagIsTheLastMatchInFixedOrder) {
     for (const auto& c : cases) {
         winsim::Reset();
         winsim::AddPrinter(queue, c.driver, port);
-        CPrinter printer(WideString(queue.c_str()));
+        CSpooler spooler;
+        CPrinter printer(spooler, WideString(queue.c_str()));
         EXPECT_EQ(std::u16string(c.driver), Text(printer.DriverName()));
         printer.DerivePdlTag();
         EXPECT_EQ(std::u16string(c.tag), Text(printer.PdlTag())) << "driver " << Utf8(c.driver);
@@ -102,7 +107,8 @@ TEST_F(PrintQueueNamingTest, PrinterDataFillingTheBufferWithoutNulGivesAllItsCha
     full += u'Z';
     winsim::AddPrinter(queue, u"Example PCL 6 Driver", port);
     winsim::SetPrinterData(queue, port, REG_SZ, winsim::StringBytes(full, false));
-    CPrinter printer(WideString(queue.c_str()));
+    CSpooler spooler;
+    CPrinter printer(spooler, WideString(queue.c_str()));
     printer.ReadPrinterDataString();
     EXPECT_EQ(full, Text(printer.PrinterDataString())) << "length " << printer.PrinterDataString().Length();
 }
@@ -195,7 +201,8 @@ TEST_F(PrintQueueNamingTest, AFailedEnumerationCountsTheCandidateAsFree) {
 TEST_F(PrintQueueNamingTest, AQueueRemovedWhileOpenIsNotRenamedAndItsHandleIsClosed) {
     AddUsualQueue();
     {
-        CPrinter printer(WideString(queue.c_str()));
+        CSpooler spooler;
+        CPrinter printer(spooler, WideString(queue.c_str()));
         ASSERT_NE(nullptr, printer.PrinterHandle());
         winsim::RemovePrinter(queue);
         const WideString& name = printer.GetComposedName();
@@ -207,13 +214,16 @@ TEST_F(PrintQueueNamingTest, AQueueRemovedWhileOpenIsNotRenamedAndItsHandleIsClo
 
 TEST_F(PrintQueueNamingTest, ANameThatCouldNotBeCopiedOpensNothing) {
     AddUsualQueue();
-    EXPECT_EQ(0, NamePrintQueue(InvalidString()));
+    CSpooler spooler;
+    EXPECT_EQ(0, NamePrintQueue(spooler, InvalidString()));
     EXPECT_EQ(0u, winsim::CallCount("OpenPrinterW"));
+    EXPECT_EQ(0u, winsim::CallCount("LoadLibraryExW")) << "the spooler was loaded though nothing needed it";
 }
 
 TEST_F(PrintQueueNamingTest, CompositionFillsEachPartOnce) {
     AddUsualQueue();
-    CPrinter printer(WideString(queue.c_str()));
+    CSpooler spooler;
+    CPrinter printer(spooler, WideString(queue.c_str()));
     EXPECT_EQ(composed, Text(printer.GetComposedName()));
     unsigned reads = winsim::CallCount("GetPrinterDataW");
     printer.ComposeName();

@@ -47,6 +47,7 @@ class CollectorTest : public ReleaseChecksFixture {
 
 TEST_F(CollectorTest, ConstructionWithTrackingOnSetsUpTheTracker) {
     tracker_test::UseMode(TrackModeHeap);
+    winsim::PlantLibrary("dbghelp.dll");
     OVMemCollector* collector = Construct();
     EXPECT_EQ(collector, moduleCollector);
     EXPECT_FALSE(collectorTornDown);
@@ -54,6 +55,8 @@ TEST_F(CollectorTest, ConstructionWithTrackingOnSetsUpTheTracker) {
     EXPECT_TRUE(collectorLock.ready());
     EXPECT_NE(nullptr, symbolResolver) << "the symbol resolver was not set up";
     EXPECT_NE(nullptr, symbolProcess) << "the symbol handler was not initialised";
+    EXPECT_EQ(1u, winsim::LibraryReferences("dbghelp.dll")) << "the debug-help library was not loaded";
+    EXPECT_EQ(0u, winsim::PlantedLibraryLoadCount("dbghelp.dll")) << "the copy beside the program was loaded";
     EXPECT_NE('\0', collectorModulePath[0]) << "the module's own path was not captured";
     EXPECT_EQ("", winsim::DebugOutput()) << "construction reports nothing";
 }
@@ -68,6 +71,7 @@ TEST_F(CollectorTest, TeardownMarksTheTrackerTornDownAndASecondConstructionClear
     EXPECT_FALSE(collectorLock.ready()) << "the lock must be deleted";
     EXPECT_EQ(nullptr, symbolResolver);
     EXPECT_EQ(0u, winsim::SymbolHandlerCount()) << "the symbol handler must be ended";
+    EXPECT_EQ(0u, winsim::LibraryReferences("dbghelp.dll")) << "the debug-help library must be freed";
     EXPECT_EQ(nullptr, processPath);
     EXPECT_EQ(nullptr, callerModulePath);
     Construct();
@@ -86,6 +90,8 @@ TEST_F(CollectorTest, TrackingOffConstructsAndDestroysWithoutAWord) {
     EXPECT_EQ("", winsim::DebugOutput());
     EXPECT_FALSE(collectorTornDown) << "with tracking off the tracker is never marked torn down";
     EXPECT_EQ(nullptr, moduleCollector);
+    EXPECT_EQ(0u, winsim::CallCount("LoadLibraryExW"))
+        << "the debug-help library was loaded without tracking";
 }
 
 TEST_F(CollectorTest, CleanReportNamesTheProcessAndModuleAndCountsEveryBlock) {
@@ -143,18 +149,34 @@ TEST_F(CollectorTest, LeakedTotalIsPrintedAsItsLowThirtyTwoBitsSigned) {
     EXPECT_NE(std::string::npos, winsim::DebugOutput().find("Total leaked size: -2147483648\n"));
 }
 
+// A symbol handler that cannot be had: the debug-help library does not load, lacks a function (the fourth
+// looked up), or the handler fails.
 TEST_F(CollectorTest, FailedSymbolHandlerLeavesCallSitesUnnamedButListsEveryBlock) {
     tracker_test::UseMode(TrackModeHeap);
-    winsim::FailCall("SymInitialize", ERROR_INVALID_PARAMETER);
-    Construct();
-    EXPECT_EQ(nullptr, symbolResolver);
-    unsigned char* block = Allocate(24);
-    Destroy();
-    EXPECT_NE(std::string::npos,
-              winsim::DebugOutput().find("MemoryLeak module=\"vracoins.dll\" id=\"1\" size=\"24\" "
-                                         "release=\"0\" function=\"\" file=\"\" line=\"0\""))
-        << winsim::DebugOutput();
-    Release(block);
+    const struct {
+        const char* failing;
+        DWORD error;
+        unsigned skip;
+    } rows[] = {{"SymInitialize", ERROR_INVALID_PARAMETER, 0},
+                {"LoadLibraryExW", ERROR_MOD_NOT_FOUND, 0},
+                {"GetProcAddress", ERROR_PROC_NOT_FOUND, 3}};
+    for (const auto& row : rows) {
+        winsim::ClearDebugOutput();
+        winsim::FailCall(row.failing, row.error, row.skip);
+        Construct();
+        EXPECT_EQ(nullptr, symbolResolver) << row.failing;
+        unsigned char* block = Allocate(24);
+        Destroy();
+        const std::string output = winsim::DebugOutput();
+        const size_t record = output.find("MemoryLeak module=\"vracoins.dll\" id=\"");
+        EXPECT_TRUE(record != std::string::npos &&
+                    output.find(" size=\"24\" release=\"0\" function=\"\" file=\"\" line=\"0\"", record) !=
+                        std::string::npos)
+            << row.failing << ": " << winsim::DebugOutput();
+        EXPECT_EQ(0u, winsim::LibraryReferences("dbghelp.dll")) << row.failing << ": the library was kept";
+        Release(block);
+        winsim::ClearFailures();
+    }
 }
 
 TEST_F(CollectorTest, SymbolServerIsAppendedOnlyWhenTheSwitchIsSet) {

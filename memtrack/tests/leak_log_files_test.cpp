@@ -1,6 +1,7 @@
 // The log files: created by the first record only, named after executable, module, process and time, in
 // the log directory or the temporary directory, with the banner, the registry note and the announcement;
-// records in all three channels; and what happens when names cannot be built or files cannot be created.
+// records in all three channels; what happens when names cannot be built or files cannot be created; and
+// names that someone else holds, which are left alone.
 #include "leak_log_test_support.h"
 
 #include <unistd.h>
@@ -186,6 +187,105 @@ TEST_F(LeakLogFiles, ANewPairInTheSameSecondAppendsToTheClosedOne) {
     EXPECT_EQ(0, std::memcmp(bytes.data() + 504, later, 504)) << "the later record must follow it";
     EXPECT_EQ(banner + leakLine(1, 10) + banner + leakLine(2, 20), readHostText(hostPath("Temp", text)))
         << "the first pair's text must stay, and each opening starts with its banner";
+}
+
+// The raw record file's name (".mlk") at a time; the text log file's has ".log" appended.
+std::string rawNameAt(int64_t time) {
+    return "host.exe_vracoins.dll_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(time) +
+           ".mlk";
+}
+
+// A pair closed and wanted again in the same second is reopened only while its names still hold the files
+// this module created: a name that holds another file by then (put there by a rename, so that it is
+// surely another file) sends the records to a fresh pair a second on, and what holds the name is left alone.
+TEST_F(LeakLogFiles, APairWantedAgainIsReopenedOnlyWhileItsNamesHoldTheFilesCreated) {
+    const struct {
+        const char* what;
+        bool text;    // the text log file's name, else the raw record file's
+        int replaced; // 0 nothing, 1 another file, 2 a hard link to another file, 3 a symbolic link
+    } rows[] = {{"nothing replaced", false, 0},
+                {"the raw record file replaced by another file", false, 1},
+                {"the text log file replaced by a hard link", true, 2},
+                {"the raw record file replaced by a symbolic link", false, 3}};
+    for (const auto& row : rows) {
+        leak_log_test::resetLeakLogState();
+        winsim::OverrideModulePath(nullptr, executablePath);
+        std::filesystem::remove_all(root / "Temp");
+        std::filesystem::create_directories(root / "Temp");
+        // Early in a second, so that the whole row falls within it.
+        int64_t start = static_cast<int64_t>(time(nullptr));
+        while (static_cast<int64_t>(time(nullptr)) == start) {
+            usleep(1000);
+        }
+        const int64_t second = start + 1;
+        writeBlockRecord(makeHeader(1, 10), MemoryLeakRecord);
+        closeLogFiles();
+        const std::string name = rawNameAt(second) + (row.text ? ".log" : "");
+        std::ofstream(root / "victim.txt") << "precious";
+        if (row.replaced == 1) {
+            std::ofstream(root / "Temp" / "other") << "theirs";
+            std::filesystem::rename(root / "Temp" / "other", hostPath("Temp", name));
+        } else if (row.replaced == 2) {
+            std::filesystem::create_hard_link(root / "victim.txt", root / "Temp" / "other");
+            std::filesystem::rename(root / "Temp" / "other", hostPath("Temp", name));
+        } else if (row.replaced == 3) {
+            std::filesystem::create_symlink(root / "victim.txt", root / "Temp" / "other");
+            std::filesystem::rename(root / "Temp" / "other", hostPath("Temp", name));
+        }
+        writeBlockRecord(makeHeader(2, 20), MemoryLeakRecord);
+        closeLogFiles();
+        ASSERT_EQ(second, static_cast<int64_t>(time(nullptr)))
+            << row.what << ": the row must fall in one second";
+
+        EXPECT_EQ("precious", readHostText(root / "victim.txt")) << row.what;
+        const std::string taken = readHostText(hostPath("Temp", name));
+        const std::string later = rawNameAt(second + 1);
+        if (row.replaced == 0) {
+            EXPECT_EQ(2u * 504u, readHostFile(hostPath("Temp", rawNameAt(second))).size()) << row.what;
+            EXPECT_FALSE(std::filesystem::exists(hostPath("Temp", later))) << row.what;
+            continue;
+        }
+        EXPECT_EQ(row.replaced == 1 ? "theirs" : "precious", taken)
+            << row.what << ": the name's file was written";
+        EXPECT_EQ(504u, readHostFile(hostPath("Temp", later)).size()) << row.what << ": the later record";
+        EXPECT_EQ(banner + leakLine(2, 20), readHostText(hostPath("Temp", later + ".log"))) << row.what;
+    }
+}
+
+// Every name for the next 16 seconds taken: the records reach the debugger alone, and one line there says
+// why; no note, no announcement, and no other name is tried for the later records.
+TEST_F(LeakLogFiles, WhenSixteenNamesInARowAreTakenTheRecordsGoToTheDebuggerOnly) {
+    setCollectorRegistered(true);
+    const int64_t now = static_cast<int64_t>(time(nullptr));
+    for (int64_t at = now; at < now + 40; ++at) {
+        std::ofstream(hostPath("Temp", rawNameAt(at))) << "theirs";
+    }
+    writeBlockRecord(makeHeader(1, 10), MemoryLeakRecord);
+    writeBlockRecord(makeHeader(2, 20), MemoryLeakRecord);
+
+    EXPECT_EQ(40u, filesIn("Temp").size()) << "a file was created";
+    EXPECT_EQ(INVALID_HANDLE_VALUE, rawLogFile);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, textLogFile);
+    EXPECT_EQ(16u, winsim::CallCount("CreateFileA")) << "16 names are tried, once";
+    EXPECT_EQ(
+        "OVMemCollector: no log file in C:\\Temp\\: the next 16 names were taken by others; records go to "
+        "the debugger output only\r\n" +
+            leakLine(1, 10) + leakLine(2, 20),
+        winsim::DebugOutput());
+    EXPECT_EQ("<none>", note());
+    EXPECT_EQ("theirs", readHostText(hostPath("Temp", rawNameAt(now))));
+}
+
+// A file that cannot be asked what it is cannot be told apart from another one: it is not written to, nor
+// deleted; the other file of the pair serves.
+TEST_F(LeakLogFiles, ANewFileThatCannotBeAskedWhatItIsStaysOut) {
+    winsim::FailCall("GetFileInformationByHandle", ERROR_ACCESS_DENIED); // the raw record file's
+    writeBlockRecord(makeHeader(1, 10), MemoryLeakRecord);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, rawLogFile);
+    std::string raw, text;
+    ASSERT_TRUE(findPair("Temp", &raw, &text));
+    EXPECT_EQ(0u, readHostFile(hostPath("Temp", raw)).size()) << "the unchecked file was written to";
+    EXPECT_EQ(banner + leakLine(1, 10), readHostText(hostPath("Temp", text)));
 }
 
 TEST_F(LeakLogFiles, AnUncreatableRawFileLeavesTheTextFileAndTheDebuggerTheirRecords) {

@@ -46,6 +46,7 @@ inline void resetLeakLogState() {
     closeLogFiles();
     rawLogFile = nullptr; // an invalid-handle value survives closeLogFiles()
     textLogFile = nullptr;
+    std::memset(&createdLogPair, 0, sizeof createdLogPair);
     releaseCachedModulePaths();
     callerModuleBase = nullptr;
     callerModuleSize = 0;

@@ -1,7 +1,8 @@
 // The tracking switches: every row of the mode table, the key that is tried again while missing, the
 // values that are not read while tracking is off, values of the wrong type or size, and reading once; and
 // the log location: conversion of UTF-16 and narrow data, the appended backslash, creation of the last
-// level, the temporary directory when a parent is missing, and locations that cannot serve.
+// level for SYSTEM and the administrators alone, the temporary directory when a parent is missing, and
+// locations that cannot serve.
 #include "memtrack/track_config.h"
 #include "tracker_test_support.h"
 
@@ -199,6 +200,30 @@ TEST_F(LogDirectoryTest, LocationGetsOneBackslashAndIsCreated) {
     SetLocation(u"C:\\Logs");
     EXPECT_EQ("C:\\Logs\\", ReadLogDir());
     EXPECT_TRUE(HostDirectoryExists("Logs")) << "the log directory was not created";
+    EXPECT_EQ("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", winsim::DirectorySecurity("C:\\Logs"))
+        << "the directory must be for SYSTEM and the administrators alone, inheriting nothing";
+    EXPECT_EQ(0u, winsim::SecurityDescriptorCount()) << "the descriptor was not given back";
+}
+
+// Without its descriptor the directory is not made at all; a refused creation still gives the descriptor
+// back.
+TEST_F(LogDirectoryTest, ADirectoryThatCannotBeMadeForSystemAndAdministratorsAloneIsNotMade) {
+    const struct {
+        const char* failing;
+        DWORD error;
+        unsigned creations;
+    } rows[] = {{"ConvertStringSecurityDescriptorToSecurityDescriptorW", ERROR_NOT_ENOUGH_MEMORY, 0},
+                {"CreateDirectoryA", ERROR_ACCESS_DENIED, 1}};
+    for (const auto& row : rows) {
+        trackMode = TrackModeUnread;
+        winsim::ClearCallCounts();
+        winsim::FailCall(row.failing, row.error);
+        SetLocation(u"C:\\Logs");
+        EXPECT_EQ("C:\\Logs\\", ReadLogDir()) << row.failing;
+        EXPECT_FALSE(HostDirectoryExists("Logs")) << row.failing << " failed, yet the directory was made";
+        EXPECT_EQ(row.creations, winsim::CallCount("CreateDirectoryA")) << row.failing;
+        EXPECT_EQ(0u, winsim::SecurityDescriptorCount()) << row.failing;
+    }
 }
 
 TEST_F(LogDirectoryTest, LocationEndingInABackslashEndsInTwo) {
@@ -229,6 +254,7 @@ TEST_F(LogDirectoryTest, ExistingDirectoryIsKept) {
     std::filesystem::create_directory(driveC + "/Logs");
     SetLocation(u"C:\\Logs");
     EXPECT_EQ("C:\\Logs\\", ReadLogDir());
+    EXPECT_EQ("", winsim::DirectorySecurity("C:\\Logs")) << "an existing directory is used as it is";
 }
 
 TEST_F(LogDirectoryTest, LocationNamingAFileIsKeptAsItIs) {

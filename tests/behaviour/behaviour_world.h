@@ -1,6 +1,8 @@
 // The world that the co-installer's and the tracker's behaviour checks describe and inspect: registry
 // values, devices in the installation service's database with their interfaces, print queues, the module
-// itself (loaded, called, unloaded), the debugger's output and traps, and the tracker's log files. One
+// itself (loaded, called, unloaded), libraries loaded into the process and one planted beside the program,
+// the debugger's output and traps, and the tracker's log files, what others put under their names, and
+// the access to their directory. One
 // implementation drives the host simulation through its control API, the other the real services of
 // Windows or Wine through their own API; the checks are written once against this interface.
 #pragma once
@@ -35,6 +37,9 @@ class WorldDevice {
 // Which build of the module to load: the shipped one, or the test build whose extra exports allocate and
 // release through the module's own operators.
 enum class ModuleBuild { Shipped, WithTestHooks };
+
+// A second name for a file, as someone who can write to a directory can make one.
+enum class LinkKind { Hard, Symbolic };
 
 class BehaviourWorld {
   public:
@@ -110,6 +115,16 @@ class BehaviourWorld {
     virtual std::string ModulePath() = 0;
     virtual std::string ProcessPath() = 0;
 
+    // --- Libraries ----------------------------------------------------------------------------------------
+    // Puts a library of this file name in the program's directory, where a load by its name alone looks
+    // first: a stand-in that counts its loads and whose functions all fail. Clear takes it away. Null when
+    // done, or why this side cannot.
+    virtual const char* PlantLibrary(const char* fileName) = 0;
+    // How often the library planted under this file name was loaded since it was planted.
+    virtual unsigned PlantedLibraryLoads(const char* fileName) = 0;
+    // Whether a library of this file name is loaded into the process now.
+    virtual bool LibraryIsLoaded(const char* fileName) = 0;
+
     // --- The debugger -------------------------------------------------------------------------------------
     // What IsDebuggerPresent answers from now on. With a debugger attached, a breakpoint trap is counted and
     // execution goes on after it, as after a debugger's "continue".
@@ -125,6 +140,17 @@ class BehaviourWorld {
     virtual std::vector<std::string> FilesIn(const std::string& windowsDirectory) = 0;
     // A file's whole contents; empty when it cannot be read.
     virtual std::string ReadWholeFile(const std::string& windowsPath) = 0;
+    // A new file of these contents under a name that must not exist yet; null when done, or why not.
+    virtual const char* PlantFile(const std::string& windowsPath, const std::string& contents) = 0;
+    // A hard or symbolic link `linkPath` to the existing file `targetPath`; null when done, or why this
+    // side cannot make one.
+    virtual const char* PlantLink(LinkKind kind, const std::string& linkPath,
+                                  const std::string& targetPath) = 0;
+    // A directory made as anyone makes one, with the access its parent passes on; null when done, or why not.
+    virtual const char* MakeDirectory(const std::string& windowsDirectory) = 0;
+    // The directory's access control list in SDDL ("D:P(A;OICI;FA;;;SY)..."), as this side keeps it; null
+    // when read, or why not.
+    virtual const char* DirectoryAccess(const std::string& windowsDirectory, std::string* sddl) = 0;
 };
 
 // All of a world's debugger output joined, for messages and searches.

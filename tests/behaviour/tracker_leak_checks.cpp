@@ -1,7 +1,12 @@
 // Blocks that the module still holds when it is unloaded: the final report lists each one and the leaked
 // total, the same records go to the raw record file and the text log file in TrackMemoryLogLocation, and
-// the per-user note names the text log file. Each record names the call site that made the block.
+// the per-user note names the text log file. Each record names the call site that made the block. The
+// files go under names nobody else holds: what someone put under the next names is left alone. The log
+// directory that the tracker makes is for SYSTEM and the administrators alone.
 #include "tracker_support.h"
+
+#include <algorithm>
+#include <ctime>
 
 using namespace behaviour;
 using namespace tracker;
@@ -13,6 +18,23 @@ struct LeakedBlock {
     size_t size;
     bool array;
 };
+
+// What someone else put under the log files' next names: a file of their own, or a link to one.
+enum class Planted { File, HardLink, SymbolicLink };
+
+const char* const kTheirs = "theirs, not the tracker's";
+const char* const kPrecious = "a file the tracker must not write to";
+const char* const kRestrictedAccess = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+
+// "<directory>\<executable>_<module>_<process id>_" of the log files of the loaded module.
+std::string LogNamePrefix(BehaviourWorld& world, const std::string& directory) {
+    return directory + "\\" + BaseName(world.ProcessPath()) + "_" + BaseName(world.ModulePath()) + "_" +
+           std::to_string(GetCurrentProcessId()) + "_";
+}
+
+std::string RawNameAt(const std::string& prefix, int64_t time) {
+    return prefix + std::to_string(static_cast<int32_t>(time)) + ".mlk";
+}
 
 } // namespace
 
@@ -164,4 +186,128 @@ TEST_F(BehaviourCheck, WithoutItsSymbolFileTheLeakRecordNamesNoCallSite) {
         << Formatted("without the symbol file: expected the 24-byte block with no function, file or line, "
                      "got \"%s\"",
                      Shown(records[0]).c_str());
+}
+
+// A file, a hard link and a symbolic link under the raw record file's or the text log file's name for each
+// of the next seconds are left as they were, and the records go to a pair under the first free time; with
+// every name taken for longer than the tracker tries, to the debugger output alone.
+TEST_F(BehaviourCheck, NamesTakenBySomeoneElseAreLeftAloneAndTheRecordsGoToAFreeTime) {
+    const struct {
+        const char* what;
+        Planted planted;
+        bool textName;   // under the text log file's names, else the raw record file's
+        int64_t seconds; // how many names from now on are taken
+    } rows[] = {{"files under the raw record file's names", Planted::File, false, 10},
+                {"files under the text log file's names", Planted::File, true, 10},
+                {"hard links under the raw record file's names", Planted::HardLink, false, 10},
+                {"hard links under the text log file's names", Planted::HardLink, true, 10},
+                {"symbolic links under the raw record file's names", Planted::SymbolicLink, false, 10},
+                {"symbolic links under the text log file's names", Planted::SymbolicLink, true, 10},
+                {"files under every name the tracker tries", Planted::File, false, 40}};
+    std::string unplantable;
+    for (const auto& row : rows) {
+        std::string directory;
+        SKIP_UNLESS_PREPARED(StartTrackedTestBuild(world, 1, &directory));
+        ASSERT_TRUE(world.AllocateInModule(16, false) != nullptr) << row.what;
+        const std::string prefix = LogNamePrefix(world, directory);
+        const std::string precious = directory + "\\precious.txt";
+        ASSERT_TRUE(world.PlantFile(precious, kPrecious) == nullptr) << row.what;
+        const int64_t start = static_cast<int64_t>(std::time(nullptr));
+        std::vector<std::string> taken;
+        const char* why = nullptr;
+        for (int64_t at = start; at < start + row.seconds && why == nullptr; ++at) {
+            taken.push_back(RawNameAt(prefix, at) + (row.textName ? ".log" : ""));
+            why =
+                row.planted == Planted::File
+                    ? world.PlantFile(taken.back(), kTheirs)
+                    : world.PlantLink(row.planted == Planted::HardLink ? LinkKind::Hard : LinkKind::Symbolic,
+                                      taken.back(), precious);
+        }
+        if (why != nullptr) {
+            unplantable = std::string(row.what) + ": " + why;
+            continue;
+        }
+        world.UnloadModule();
+        ASSERT_TRUE(static_cast<int64_t>(std::time(nullptr)) < start + row.seconds)
+            << Formatted("%s: the records came after the last taken name; the check was too slow", row.what);
+
+        for (const std::string& name : taken) {
+            const std::string expected = row.planted == Planted::File ? kTheirs : kPrecious;
+            EXPECT_TRUE(world.ReadWholeFile(name) == expected)
+                << Formatted("%s: %s now holds \"%s\"", row.what, BaseName(name).c_str(),
+                             Shown(world.ReadWholeFile(name)).c_str());
+        }
+        EXPECT_TRUE(world.ReadWholeFile(precious) == kPrecious)
+            << Formatted("%s: the file the links lead to was written to", row.what);
+        std::vector<std::string> created;
+        for (const std::string& file : world.FilesIn(directory)) {
+            const std::string path = directory + "\\" + file;
+            if (path != precious && std::find(taken.begin(), taken.end(), path) == taken.end()) {
+                created.push_back(path);
+            }
+        }
+        const Pieces output = TrackerPieces(world);
+        if (row.seconds > 16) {
+            EXPECT_TRUE(created.empty()) << Formatted("%s: expected no log file, found \"%s\"", row.what,
+                                                      BaseName(created[0]).c_str());
+            EXPECT_TRUE(
+                !PiecesFrom(output, "OVMemCollector: no log file in " + directory +
+                                        "\\: the next 16 names were taken by others; records go to the "
+                                        "debugger output only\r\n")
+                     .empty() &&
+                RecordsOf(output, "MemoryLeak").size() == 1)
+                << Formatted("%s: expected the one line and the record on the debugger, got \"%s\"", row.what,
+                             Shown(output).c_str());
+            continue;
+        }
+        // The first free time comes after the last taken one; a name taken under one file of the pair takes
+        // the pair's time, and the other file, created first, is gone again.
+        const std::string fresh = RawNameAt(prefix, start + row.seconds);
+        std::sort(created.begin(), created.end());
+        EXPECT_TRUE(created == std::vector<std::string>({fresh, fresh + ".log"})) << Formatted(
+            "%s: expected only %s and its .log beside what was planted, found %u files%s%s", row.what,
+            BaseName(fresh).c_str(), static_cast<unsigned>(created.size()),
+            created.empty() ? "" : ", the first ", created.empty() ? "" : BaseName(created[0]).c_str());
+        const Pieces records = RecordsOf(output, "MemoryLeak");
+        EXPECT_TRUE(records.size() == 1 && world.ReadWholeFile(fresh + ".log") == TextLog(records))
+            << Formatted("%s: expected the record in %s.log", row.what, BaseName(fresh).c_str());
+    }
+    if (!unplantable.empty()) {
+        GTEST_SKIP() << unplantable;
+    }
+}
+
+// The directory of TrackMemoryLogLocation, when the tracker makes it, gives access to SYSTEM and the
+// administrators alone and inherits nothing; one that exists is used as it is.
+TEST_F(BehaviourCheck, TheLogDirectoryIsMadeForSystemAndAdministratorsAlone) {
+    for (const bool existing : {false, true}) {
+        world.Clear();
+        const std::string directory = world.FreshLogDirectory();
+        std::string before;
+        if (existing) {
+            SKIP_UNLESS_PREPARED(world.MakeDirectory(directory));
+            SKIP_UNLESS_PREPARED(world.DirectoryAccess(directory, &before));
+        }
+        SwitchTrackingOn(world, 1, directory);
+        SKIP_UNLESS_PREPARED(world.LoadModule(ModuleBuild::WithTestHooks));
+        world.ReleaseInModule(world.AllocateInModule(8, false), false);
+        std::string access;
+        SKIP_UNLESS_PREPARED(world.DirectoryAccess(directory, &access));
+        world.UnloadModule();
+        if (existing) {
+            EXPECT_TRUE(access == before) << Formatted(
+                "an existing directory: its access changed from %s to %s", before.c_str(), access.c_str());
+            continue;
+        }
+        // Where the descriptor itself is not kept, what is kept of it must still shut everyone else out.
+        for (const char* other : {";;;WD)", ";;;BU)", ";;;AU)", ";;;IU)"}) {
+            EXPECT_TRUE(access.find(other) == std::string::npos)
+                << Formatted("the tracker's directory lets others in: %s", access.c_str());
+        }
+        EXPECT_TRUE_EXCEPT_ON_WINE(
+            "Wine keeps no security descriptor of a file: it answers one made from the "
+            "file's Unix mode",
+            access == kRestrictedAccess)
+            << Formatted("expected %s, got %s", kRestrictedAccess, access.c_str());
+    }
 }

@@ -1,6 +1,7 @@
 // The tracker's final report after a whole installation by the shipped module: with tracking on, in each
 // mode, the report on the debugger output is the clean one, piece by piece, and the run leaves no log file
-// and no note; with tracking off, the module says nothing at all.
+// and no note; with tracking off, the module says nothing at all. The debug-help library that names call
+// sites is loaded only with tracking on, from the system directory, never a copy beside the program.
 #include "tracker_support.h"
 
 using namespace behaviour;
@@ -36,9 +37,11 @@ std::string TemporaryDirectory() {
 }
 
 // Both passes of DIF_INSTALLDEVICE for a USB printer whose queue the post pass renames, by the shipped
-// module, which is then unloaded. Null when the run took place (`modulePath` names the module), or why
+// module, which is then unloaded. Null when the run took place (`modulePath` names the module;
+// `debugHelpLoaded`, if given, whether dbghelp.dll was loaded into the process before the unload), or why
 // the world could not be prepared for it.
-const char* InstallAndUnload(BehaviourWorld& world, std::string* modulePath) {
+const char* InstallAndUnload(BehaviourWorld& world, std::string* modulePath,
+                             bool* debugHelpLoaded = nullptr) {
     std::string why;
     std::unique_ptr<WorldDevice> printer =
         world.AddDevice(kPrinterEnumerator, kPrinterDescription, names::printerSetupClass, &why);
@@ -65,6 +68,9 @@ const char* InstallAndUnload(BehaviourWorld& world, std::string* modulePath) {
     const Pieces early = TrackerPieces(world);
     EXPECT_TRUE(early.empty()) << Formatted("expected nothing on the debugger before the unload, got \"%s\"",
                                             Shown(early).c_str());
+    if (debugHelpLoaded != nullptr) {
+        *debugHelpLoaded = world.LibraryIsLoaded("dbghelp.dll");
+    }
     world.UnloadModule();
     EXPECT_TRUE(!world.ModuleIsMapped()) << "expected the module unmapped after its unload";
     return nullptr;
@@ -133,5 +139,38 @@ TEST_F(BehaviourCheck, UntrackedModuleSaysNothingFromLoadToUnload) {
             << Formatted("expected no breakpoint trap, got %u", world.BreakpointTraps());
         EXPECT_TRUE(!world.KeyExists(HKEY_CURRENT_USER, names::leakNoteKey))
             << "expected no LeakedModule note";
+    }
+}
+
+// A dbghelp.dll beside the program is what a load by the name alone takes first (under Wine, when told to
+// prefer a native library, as this check's environment does). With tracking off the module loads no
+// dbghelp at all; with tracking on it loads the system directory's while it is loaded, and frees it.
+TEST_F(BehaviourCheck, APlantedDebugHelpLibraryIsNeverLoaded) {
+    const struct {
+        const char* what;
+        bool switches;
+        DWORD mode;
+    } rows[] = {{"no switches", false, 0}, {"TrackMemoryAllocation 0", true, 0},
+                {"mode 1", true, 1},       {"mode 2", true, 2},
+                {"mode 3", true, 3},       {"mode 4", true, 4}};
+    for (const auto& row : rows) {
+        world.Clear();
+        SKIP_UNLESS_PREPARED(world.PlantLibrary("dbghelp.dll"));
+        ASSERT_TRUE(!world.LibraryIsLoaded("dbghelp.dll"))
+            << Formatted("%s: dbghelp.dll is loaded before the module", row.what);
+        if (row.switches) {
+            SwitchTrackingOn(world, row.mode, world.FreshLogDirectory());
+        }
+        std::string modulePath;
+        bool loadedWithTheModule = false;
+        SKIP_UNLESS_PREPARED(InstallAndUnload(world, &modulePath, &loadedWithTheModule));
+        EXPECT_TRUE(world.PlantedLibraryLoads("dbghelp.dll") == 0)
+            << Formatted("%s: the dbghelp.dll beside the program was loaded %u times", row.what,
+                         world.PlantedLibraryLoads("dbghelp.dll"));
+        EXPECT_TRUE(loadedWithTheModule == (row.mode != 0))
+            << Formatted("%s: expected dbghelp.dll %s while the module was loaded", row.what,
+                         row.mode != 0 ? "loaded" : "not loaded");
+        EXPECT_TRUE(!world.LibraryIsLoaded("dbghelp.dll"))
+            << Formatted("%s: dbghelp.dll is still loaded after the module's unload", row.what);
     }
 }

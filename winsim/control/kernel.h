@@ -1,9 +1,11 @@
 // Test-facing control of the simulated kernel services: the debugger, the temporary directory and the
-// drives of the file functions, and the accounting of heap blocks, virtual-memory regions, global
-// blocks, critical sections and kernel handles. Failures of HeapAlloc, HeapFree, VirtualAlloc,
-// VirtualProtect, VirtualFree, CreateDirectoryA, GetTempPathA, CreateFileA, WriteFile and
-// WideCharToMultiByte are armed with winsim::FailCall, and their calls (and those of DebugBreak and
-// IsDebuggerPresent) counted by winsim::CallCount, like any other. winsim::Reset leaves the debugger and
+// drives of the file functions, the security descriptors of directories, and the accounting of heap
+// blocks, virtual-memory regions, global blocks, security descriptors, critical sections and kernel
+// handles. Failures of HeapAlloc, HeapFree, VirtualAlloc, VirtualProtect, VirtualFree, CreateDirectoryA,
+// GetTempPathA, CreateFileA, WriteFile, GetFileInformationByHandle, SetFileInformationByHandle,
+// ConvertStringSecurityDescriptorToSecurityDescriptorW, LocalFree and WideCharToMultiByte are armed
+// with winsim::FailCall, and their calls (and those of DebugBreak and IsDebuggerPresent) counted by
+// winsim::CallCount, like any other. winsim::Reset leaves the debugger and
 // the temporary directory as they are; ResetKernelServices restores them.
 #pragma once
 
@@ -35,6 +37,11 @@ void ClearDebugOutput();
 // default is the host's TMPDIR (or /tmp) on drive Z:.
 void SetTempPath(const std::string& windowsPath);
 
+// --- Directories -------------------------------------------------------------------------------------
+// The SDDL text of the security descriptor the directory (a Windows path) was created with by
+// CreateDirectoryA; empty for one created without a descriptor, or not through the simulation.
+std::string DirectorySecurity(const std::string& windowsPath);
+
 // --- Drives ------------------------------------------------------------------------------------------
 // Maps drive `letter` to a host directory (Z: is the host's root from the start). Neither reset forgets
 // a mapping.
@@ -47,6 +54,9 @@ size_t HeapBlockCount();
 size_t VirtualRegionCount();
 // Blocks from GlobalAlloc that are not yet freed, of those allocated since the last winsim::Reset.
 size_t GlobalBlockCount();
+// Security descriptors from ConvertStringSecurityDescriptorToSecurityDescriptorW not yet given back
+// with LocalFree.
+size_t SecurityDescriptorCount();
 
 // --- Critical sections -------------------------------------------------------------------------------
 // Critical sections initialised and not yet deleted, in the whole process.

@@ -13,7 +13,8 @@ namespace winsim {
 
 using Bytes = std::vector<BYTE>;
 
-// Forgets every key, device, interface, printer and armed failure, and closes nothing: handles that the
+// Forgets every key, device, interface, printer, planted library, reference to a library loaded at run
+// time and armed failure, and closes nothing: handles that the
 // code under test still holds are counted as leaked by the *Open*Count() functions until Reset.
 void Reset();
 

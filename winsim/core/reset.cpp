@@ -1,8 +1,10 @@
-// winsim::Reset: forgets the simulated world of the registry, devices, spooler and armed failures.
+// winsim::Reset: forgets the simulated world of the registry, devices, spooler, libraries loaded at run
+// time and armed failures.
 #include "winsim/control/devices.h"
 #include "winsim/control/world.h"
 #include "winsim/core/entry.h"
 #include "winsim/kernel/global_memory_store.h"
+#include "winsim/kernel/system_libraries.h"
 #include "winsim/registry/store.h"
 #include "winsim/setupapi/store.h"
 #include "winsim/spooler/store.h"
@@ -17,6 +19,7 @@ void Reset() {
     KeepLastErrorOnSuccess(false);
     winsim_detail::ResetSpooler();
     winsim_detail::ResetGlobalBlocks();
+    winsim_detail::ResetLibraries();
 }
 
 } // namespace winsim

@@ -8,6 +8,7 @@
 #include "winsim/kernel/drive_mapping.h"
 #include "winsim/kernel/files.h"
 #include "winsim/kernel/last_error.h"
+#include "winsim/kernel/security_store.h"
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -25,16 +26,52 @@ namespace {
 
 class FileObject : public KernelObject {
   public:
-    FileObject(int descriptor, bool writable) : descriptor_(descriptor), writable_(writable) {}
-    ~FileObject() override { close(descriptor_); }
+    FileObject(int descriptor, bool writable, DWORD access, const SimString& hostPath)
+        : descriptor_(descriptor), writable_(writable), access_(access), hostPath_(hostPath) {}
+    // A file marked for deletion loses the name it was opened by, unless that name holds another file by
+    // now: only this handle's own file is ever deleted.
+    ~FileObject() override {
+        struct stat named;
+        struct stat own;
+        if (deleteOnClose_ && lstat(hostPath_.c_str(), &named) == 0 && fstat(descriptor_, &own) == 0 &&
+            named.st_dev == own.st_dev && named.st_ino == own.st_ino) {
+            unlink(hostPath_.c_str());
+        }
+        close(descriptor_);
+    }
 
     int descriptor() const { return descriptor_; }
     bool writable() const { return writable_; }
+    DWORD access() const { return access_; }
+    void markForDeletion(bool marked) { deleteOnClose_ = marked; }
 
   private:
     int descriptor_;
     bool writable_;
+    DWORD access_;
+    SimString hostPath_;
+    bool deleteOnClose_ = false;
 };
+
+// The start of every call on a file handle: the injected failure, then the open file that the handle names;
+// null, with the last error set, when either stops the call.
+FileObject* FileOfCall(const PlatformCall& call, HANDLE handle) {
+    if (call.FailsWithLastError()) {
+        return nullptr;
+    }
+    auto* file = dynamic_cast<FileObject*>(LookupHandle(handle));
+    if (file == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+    }
+    return file;
+}
+
+// Host paths of the directories created with a security descriptor, and the descriptor's text.
+SimMap<SimString, SimString>& DirectoryDescriptors() {
+    static auto* descriptors =
+        new (std::malloc(sizeof(SimMap<SimString, SimString>))) SimMap<SimString, SimString>();
+    return *descriptors;
+}
 
 std::mutex tempPathLock;
 
@@ -115,6 +152,16 @@ void SetTempPath(const std::string& windowsPath) {
     }
 }
 
+std::string DirectorySecurity(const std::string& windowsPath) {
+    ControlCall call;
+    SimString hostPath = HostPathOf(windowsPath.c_str());
+    while (hostPath.size() > 1 && hostPath.back() == '/') {
+        hostPath.pop_back();
+    }
+    auto found = DirectoryDescriptors().find(hostPath);
+    return found == DirectoryDescriptors().end() ? std::string() : std::string(found->second.c_str());
+}
+
 void ResetKernelServices() {
     SetDebuggerPresent(false);
     ClearDebugOutput();
@@ -124,9 +171,15 @@ void ResetKernelServices() {
 
 } // namespace winsim
 
-BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES) {
+BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes) {
     PlatformCall call("CreateDirectoryA");
     if (call.FailsWithLastError()) {
+        return FALSE;
+    }
+    SimString descriptor;
+    if (lpSecurityAttributes != nullptr && lpSecurityAttributes->lpSecurityDescriptor != nullptr &&
+        !DescriptorText(lpSecurityAttributes->lpSecurityDescriptor, &descriptor)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     if (lpPathName != nullptr && std::strlen(lpPathName) >= MAX_PATH) {
@@ -141,6 +194,14 @@ BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES) {
     if (mkdir(hostPath.c_str(), 0777) != 0) {
         SetLastError(ErrorForErrno(errno, true));
         return FALSE;
+    }
+    while (hostPath.size() > 1 && hostPath.back() == '/') {
+        hostPath.pop_back();
+    }
+    if (descriptor.empty()) {
+        DirectoryDescriptors().erase(hostPath);
+    } else {
+        DirectoryDescriptors()[hostPath] = descriptor;
     }
     return TRUE;
 }
@@ -165,7 +226,7 @@ DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
 }
 
 HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
-                          DWORD dwCreationDisposition, DWORD, HANDLE) {
+                          DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE) {
     PlatformCall call("CreateFileA");
     if (call.FailsWithLastError()) {
         return INVALID_HANDLE_VALUE;
@@ -204,24 +265,33 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSEC
         SetLastError(hostPath.empty() ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
+    // A name counts as taken whatever it holds, a symbolic link included, whether it leads anywhere or not.
     struct stat before;
-    bool existed = stat(hostPath.c_str(), &before) == 0;
+    bool existed = lstat(hostPath.c_str(), &before) == 0;
+    bool isLink = existed && S_ISLNK(before.st_mode);
+    bool linkItself = isLink && (dwFlagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT) != 0;
+    if (isLink && !linkItself) {
+        existed = stat(hostPath.c_str(), &before) == 0;
+    }
     if (existed && S_ISDIR(before.st_mode)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
-    if (existed && dwCreationDisposition == CREATE_NEW) {
+    if ((existed || isLink) && dwCreationDisposition == CREATE_NEW) {
         SetLastError(ERROR_FILE_EXISTS);
         return INVALID_HANDLE_VALUE;
     }
-    int descriptor = open(hostPath.c_str(), flags, 0666);
+    // The link itself is opened as an object that can be asked about, not written.
+    int descriptor = linkItself ? open(hostPath.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC)
+                                : open(hostPath.c_str(), flags, 0666);
     if (descriptor < 0) {
         int error = errno;
-        SetLastError(error == ENOENT && !ParentExists(hostPath) ? ERROR_PATH_NOT_FOUND
-                                                                : ErrorForErrno(error, false));
+        SetLastError(error == ENOENT && !ParentExists(hostPath)               ? ERROR_PATH_NOT_FOUND
+                     : error == EEXIST && dwCreationDisposition == CREATE_NEW ? ERROR_FILE_EXISTS
+                                                                              : ErrorForErrno(error, false));
         return INVALID_HANDLE_VALUE;
     }
-    HANDLE handle = NewHandle(new FileObject(descriptor, writes));
+    HANDLE handle = NewHandle(new FileObject(descriptor, writes && !linkItself, dwDesiredAccess, hostPath));
     bool reportsExisting =
         existed && (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS);
     SetLastError(reportsExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
@@ -234,12 +304,8 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
     if (lpNumberOfBytesWritten != nullptr) {
         *lpNumberOfBytesWritten = 0;
     }
-    if (call.FailsWithLastError()) {
-        return FALSE;
-    }
-    auto* file = dynamic_cast<FileObject*>(LookupHandle(hFile));
+    FileObject* file = FileOfCall(call, hFile);
     if (file == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     if (lpOverlapped != nullptr || (lpBuffer == nullptr && nNumberOfBytesToWrite != 0)) {
@@ -267,5 +333,50 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
     if (lpNumberOfBytesWritten != nullptr) {
         *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
     }
+    return TRUE;
+}
+
+BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation) {
+    PlatformCall call("GetFileInformationByHandle");
+    FileObject* file = FileOfCall(call, hFile);
+    if (file == nullptr) {
+        return FALSE;
+    }
+    struct stat information;
+    if (lpFileInformation == nullptr || fstat(file->descriptor(), &information) != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::memset(lpFileInformation, 0, sizeof(*lpFileInformation));
+    lpFileInformation->dwFileAttributes = S_ISLNK(information.st_mode)   ? FILE_ATTRIBUTE_REPARSE_POINT
+                                          : S_ISDIR(information.st_mode) ? FILE_ATTRIBUTE_DIRECTORY
+                                                                         : FILE_ATTRIBUTE_ARCHIVE;
+    // The host's device number stands in for the volume serial number, its inode number for the index.
+    lpFileInformation->dwVolumeSerialNumber = static_cast<DWORD>(information.st_dev);
+    lpFileInformation->nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(information.st_size) >> 32);
+    lpFileInformation->nFileSizeLow = static_cast<DWORD>(information.st_size);
+    lpFileInformation->nNumberOfLinks = static_cast<DWORD>(information.st_nlink);
+    lpFileInformation->nFileIndexHigh = static_cast<DWORD>(static_cast<uint64_t>(information.st_ino) >> 32);
+    lpFileInformation->nFileIndexLow = static_cast<DWORD>(information.st_ino);
+    return TRUE;
+}
+
+BOOL WINAPI SetFileInformationByHandle(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileInformationClass,
+                                       LPVOID lpFileInformation, DWORD dwBufferSize) {
+    PlatformCall call("SetFileInformationByHandle");
+    FileObject* file = FileOfCall(call, hFile);
+    if (file == nullptr) {
+        return FALSE;
+    }
+    if (FileInformationClass != FileDispositionInfo || lpFileInformation == nullptr ||
+        dwBufferSize < sizeof(FILE_DISPOSITION_INFO)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if ((file->access() & DELETE) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    file->markForDeletion(static_cast<const FILE_DISPOSITION_INFO*>(lpFileInformation)->DeleteFile != 0);
     return TRUE;
 }

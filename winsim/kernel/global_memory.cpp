@@ -30,6 +30,22 @@ GlobalBlocks& Blocks() {
 
 namespace winsim_detail {
 
+HANDLE FreeFixedBlock(const char* function, HANDLE block, bool (*forget)(void* block)) {
+    PlatformCall call(function);
+    if (call.FailsWithLastError()) {
+        return block;
+    }
+    if (block == nullptr) {
+        return nullptr;
+    }
+    if (!forget(block)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return block;
+    }
+    std::free(block);
+    return nullptr;
+}
+
 void ResetGlobalBlocks() {
     for (auto& block : Blocks().live) {
         block.second = false;
@@ -58,19 +74,7 @@ HGLOBAL WINAPI GlobalAlloc(UINT uFlags, SIZE_T dwBytes) {
 }
 
 HGLOBAL WINAPI GlobalFree(HGLOBAL hMem) {
-    PlatformCall call("GlobalFree");
-    if (call.FailsWithLastError()) {
-        return hMem;
-    }
-    if (hMem == nullptr) {
-        return nullptr;
-    }
-    if (Blocks().live.erase(hMem) == 0) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return hMem;
-    }
-    std::free(hMem);
-    return nullptr;
+    return FreeFixedBlock("GlobalFree", hMem, [](void* block) { return Blocks().live.erase(block) != 0; });
 }
 
 namespace winsim {

@@ -9,6 +9,7 @@
 #include "winsim/kernel/loaded_modules.h"
 #include "winsim/kernel/modules.h"
 #include "winsim/kernel/process_access.h"
+#include "winsim/kernel/system_libraries.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -25,23 +26,6 @@ const char kKernel32Path[] = "C:\\windows\\system32\\kernel32.dll";
 
 // The pseudo kernel32's handle: an address of the simulation that no loaded module starts at.
 const char kernel32Image[16] = {};
-HMODULE Kernel32Handle() {
-    return reinterpret_cast<HMODULE>(const_cast<char*>(kernel32Image));
-}
-
-struct Export {
-    const char* name;
-    FARPROC address;
-};
-// Any function as an export; void (*)() is the generic function pointer type that converts without loss.
-template <class Function> FARPROC AsExport(Function* function) {
-    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
-}
-
-// What the code under test looks up in kernel32 at run time.
-const Export kKernel32Exports[] = {
-    {"IsDebuggerPresent", AsExport(&IsDebuggerPresent)},
-};
 
 std::atomic<size_t> openProcessHandles{0};
 
@@ -75,13 +59,17 @@ SimString WindowsPathOf(const LoadedModule& module) {
     return SimString(path.c_str());
 }
 
-// Every module by its file name, kernel32 last. Caller holds the world lock.
+// Every module by its file name, kernel32 and the libraries loaded at run time last. Caller holds the
+// world lock.
 SimVector<ModuleName> ModuleNames() {
     SimVector<ModuleName> names;
     for (const LoadedModule& module : LoadedModules()) {
         names.push_back(ModuleName{module.base, WindowsPathOf(module)});
     }
     names.push_back(ModuleName{reinterpret_cast<ULONG_PTR>(Kernel32Handle()), SimString(kKernel32Path)});
+    for (const LoadedLibrary& library : LoadedLibraries()) {
+        names.push_back(ModuleName{reinterpret_cast<ULONG_PTR>(library.handle), library.windowsPath});
+    }
     return names;
 }
 
@@ -120,6 +108,12 @@ bool ModulePath(HMODULE hModule, SimString* path) {
         *path = kKernel32Path;
         return true;
     }
+    for (const LoadedLibrary& library : LoadedLibraries()) {
+        if (hModule == library.handle) {
+            *path = library.windowsPath;
+            return true;
+        }
+    }
     SimVector<LoadedModule> modules = LoadedModules();
     for (const LoadedModule& module : modules) {
         if (hModule == nullptr || module.base == reinterpret_cast<ULONG_PTR>(hModule)) {
@@ -132,15 +126,6 @@ bool ModulePath(HMODULE hModule, SimString* path) {
 
 bool IsOrdinal(LPCSTR name) {
     return (reinterpret_cast<ULONG_PTR>(name) >> 16) == 0;
-}
-
-FARPROC Kernel32Export(LPCSTR name) {
-    for (const Export& entry : kKernel32Exports) {
-        if (std::strcmp(entry.name, name) == 0) {
-            return entry.address;
-        }
-    }
-    return nullptr;
 }
 
 // A symbol that `module` itself defines (not one of its dependencies, which dlsym would also search).
@@ -164,6 +149,16 @@ FARPROC ModuleExport(const LoadedModule& module, bool isExecutable, LPCSTR name)
 } // namespace
 
 namespace winsim_detail {
+
+HMODULE Kernel32Handle() {
+    return reinterpret_cast<HMODULE>(const_cast<char*>(kernel32Image));
+}
+
+SimString ProgramDirectory() {
+    SimString path = WindowsPathOf(LoadedModules().front());
+    size_t slash = path.rfind('\\');
+    return slash == SimString::npos ? SimString() : path.substr(0, slash + 1);
+}
 
 bool OwnProcessAccess(HANDLE process, DWORD* access) {
     if (process == kCurrentProcessPseudoHandle) {
@@ -255,8 +250,15 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
         return nullptr;
     }
     FARPROC address = nullptr;
-    if (hModule == Kernel32Handle()) {
-        address = IsOrdinal(lpProcName) ? nullptr : Kernel32Export(lpProcName);
+    LibraryExport library = FindLibraryExport(hModule, lpProcName, &address);
+    if (library == LibraryExport::NotLoaded) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    if (library != LibraryExport::NotALibrary) {
+        // Found, or missing from the library.
+    } else if (hModule == Kernel32Handle()) {
+        address = ExportOf(u"kernel32.dll", lpProcName);
     } else {
         SimVector<LoadedModule> modules = LoadedModules();
         const LoadedModule* module = nullptr;

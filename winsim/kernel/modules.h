@@ -1,10 +1,15 @@
 // Modules and processes of the simulation (kernel32): the modules are the shared objects loaded into this
 // host process, the process is this one. A module handle is the module's load base as dladdr reports it,
 // and module file names are the objects' host paths in Wine's form ("Z:\usr\lib\...\libvracoins.so").
-// kernel32.dll itself is a pseudo module whose exports are the simulation's own kernel functions.
+// kernel32.dll itself is a pseudo module whose exports are the simulation's own kernel functions, and so
+// are the system libraries that are loaded at run time (dbghelp.dll and winspool.drv), while loaded.
 // Modelled: name and address lookups, file names with Windows' truncation rule, exports of extern "C"
-// functions, handles to the own process with their access rights. Not modelled: reference counts (no
-// module is ever unloaded through them), ordinal exports, handles to other processes.
+// functions, handles to the own process with their access rights; loading a system library by its file
+// name, from the system directory (LOAD_LIBRARY_SEARCH_SYSTEM32) or by the standard search, which finds a
+// library that tests planted beside the program first (winsim::PlantLibrary) unless the name is a Known
+// DLL; reference counts of libraries loaded so. Not modelled: loading by path or any other library
+// (ERROR_MOD_NOT_FOUND), other load flags, ordinal exports, handles to other processes; the shared
+// objects of the host process are never unloaded through FreeLibrary.
 #pragma once
 
 #include "winsim/kernel/types.h"
@@ -35,6 +40,9 @@ typedef LONG_PTR(WINAPI* FARPROC)();
 #define PROCESS_QUERY_LIMITED_INFORMATION 0x1000
 #define PROCESS_ALL_ACCESS (STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | 0xFFFF)
 
+// Searches the system directory only, for the library and for what it imports.
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+
 #define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_PROC_NOT_FOUND 127L
 
@@ -54,6 +62,16 @@ BOOL WINAPI GetModuleHandleExA(DWORD dwFlags, LPCSTR lpModuleName, HMODULE* phMo
 // An export by name; null with ERROR_PROC_NOT_FOUND when the module does not define it, or with
 // ERROR_MOD_NOT_FOUND for an unknown module.
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+
+// A file name without a path (".dll" is assumed without an extension), hFile null, dwFlags 0 or
+// LOAD_LIBRARY_SEARCH_SYSTEM32 (ERROR_INVALID_PARAMETER otherwise). Known DLLs (kernel32.dll) and
+// libraries of the system directory (dbghelp.dll, winspool.drv) are found there; without
+// LOAD_LIBRARY_SEARCH_SYSTEM32, a library planted beside the program comes first, unless the name is a
+// Known DLL. Each success takes a reference. Null with ERROR_MOD_NOT_FOUND when nothing is found.
+HMODULE WINAPI LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
+// Gives back one reference; the library counts as unloaded when none is left. FALSE with
+// ERROR_MOD_NOT_FOUND for a handle that names no library loaded so (kernel32 is always loaded).
+BOOL WINAPI FreeLibrary(HMODULE hLibModule);
 
 DWORD WINAPI GetCurrentProcessId();
 // The pseudo handle (HANDLE)-1, valid in this process only and never closed.

@@ -4,6 +4,11 @@
 #include "conformance/conformance.h"
 #include "simulated_world.h"
 
+#include "winsim/kernel/drive_mapping.h"
+
+#include <filesystem>
+#include <system_error>
+
 namespace {
 
 class SimulatedConformanceWorld : public ConformanceWorld {
@@ -36,6 +41,12 @@ class SimulatedConformanceWorld : public ConformanceWorld {
             winsim::SetPrinterStringData(name, valueName, valueText);
         }
         return nullptr;
+    }
+    const char* AddHardLink(const std::string& linkPath, const std::string& targetPath) override {
+        std::error_code error;
+        std::filesystem::create_hard_link(winsim_detail::ToHostPath(targetPath.c_str()).c_str(),
+                                          winsim_detail::ToHostPath(linkPath.c_str()).c_str(), error);
+        return error ? "the host could not make the hard link" : nullptr;
     }
 };
 

@@ -212,6 +212,92 @@ TEST_F(KernelFilesTest, WritesNeedAnOpenWritableFile) {
     EXPECT_FALSE(WriteFile(file, "y", 1, &written, nullptr)) << "a closed handle";
 }
 
+// What Wine cannot show: a symbolic link at a name. It takes the name, whether it leads anywhere or not; with
+// FILE_FLAG_OPEN_REPARSE_POINT it is opened as itself (its own identity, not to be written), without it
+// followed to its target.
+TEST_F(KernelFilesTest, ASymbolicLinkTakesItsNameAndIsOpenedAsItselfWhenAsked) {
+    std::ofstream(root + "/target.log") << "target";
+    std::filesystem::create_symlink(root + "/target.log", root + "/link.log");
+    std::filesystem::create_symlink(root + "/nowhere.log", root + "/dangling.log");
+    const DWORD append = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES;
+    for (const char* name : {"C:\\link.log", "C:\\dangling.log"}) {
+        for (DWORD flags : {DWORD{0}, DWORD{FILE_FLAG_OPEN_REPARSE_POINT}}) {
+            EXPECT_EQ(INVALID_HANDLE_VALUE,
+                      CreateFileA(name, append, 0, nullptr, CREATE_NEW, flags, nullptr));
+            EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_EXISTS), GetLastError())
+                << name << " with flags " << flags;
+        }
+    }
+    EXPECT_FALSE(std::filesystem::exists(root + "/nowhere.log")) << "CREATE_NEW followed a dangling link";
+
+    HANDLE itself =
+        CreateFileA("C:\\link.log", append, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, itself);
+    HANDLE followed = CreateFileA("C:\\link.log", append, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, followed);
+    BY_HANDLE_FILE_INFORMATION link = {};
+    BY_HANDLE_FILE_INFORMATION target = {};
+    EXPECT_TRUE(GetFileInformationByHandle(itself, &link));
+    EXPECT_TRUE(GetFileInformationByHandle(followed, &target));
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_REPARSE_POINT), link.dwFileAttributes);
+    EXPECT_NE(link.nFileIndexLow, target.nFileIndexLow) << "the link and its target are different files";
+    DWORD written = 0;
+    EXPECT_FALSE(WriteFile(itself, "x", 1, &written, nullptr)) << "the link itself is written to";
+    EXPECT_TRUE(WriteFile(followed, "!", 1, &written, nullptr));
+    CloseHandle(itself);
+    CloseHandle(followed);
+    EXPECT_EQ("target!", Contents("target.log"));
+}
+
+// A file marked for deletion takes only its own name with it: a name that holds another file by the time
+// the handle closes keeps it.
+TEST_F(KernelFilesTest, DeletionThroughAHandleTakesOnlyItsOwnFile) {
+    const struct {
+        const char* what;
+        bool replaced;
+        bool remains;
+    } rows[] = {{"its own file", false, false}, {"a file put in its place", true, true}};
+    for (const auto& row : rows) {
+        std::ofstream(root + "/marked.log") << "mine";
+        HANDLE file = CreateFileA("C:\\marked.log", DELETE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        FILE_DISPOSITION_INFO disposition = {TRUE};
+        EXPECT_TRUE(SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition));
+        if (row.replaced) {
+            std::ofstream(root + "/other.log") << "theirs";
+            std::filesystem::rename(root + "/other.log", root + "/marked.log");
+        }
+        CloseHandle(file);
+        EXPECT_EQ(row.remains, std::filesystem::exists(root + "/marked.log")) << row.what;
+        std::filesystem::remove(root + "/marked.log");
+    }
+    HANDLE file = CreateFileA("C:\\plain.log", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    EXPECT_FALSE(SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError()) << "without DELETE access";
+    CloseHandle(file);
+    EXPECT_TRUE(std::filesystem::exists(root + "/plain.log"));
+}
+
+// What Wine cannot read back: the descriptor a directory was created with, as its SDDL text.
+TEST_F(KernelFilesTest, ADirectoryKeepsTheSecurityDescriptorItWasCreatedWith) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(u"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)",
+                                                                     SDDL_REVISION_1, &descriptor, nullptr));
+    EXPECT_EQ(1u, winsim::SecurityDescriptorCount());
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+    EXPECT_TRUE(CreateDirectoryA("C:\\Restricted", &attributes));
+    EXPECT_TRUE(CreateDirectoryA("C:\\Plain", nullptr));
+    EXPECT_EQ(nullptr, LocalFree(descriptor));
+    EXPECT_EQ(0u, winsim::SecurityDescriptorCount());
+    EXPECT_EQ("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", winsim::DirectorySecurity("C:\\Restricted\\"));
+    EXPECT_EQ("", winsim::DirectorySecurity("C:\\Plain"));
+    EXPECT_EQ(descriptor, LocalFree(descriptor)) << "a descriptor given back twice";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+    EXPECT_FALSE(CreateDirectoryA("C:\\Other", &attributes)) << "a descriptor given back is no descriptor";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+}
+
 TEST_F(KernelFilesTest, FailuresCanBeArmed) {
     winsim::FailCall("CreateDirectoryA", ERROR_ACCESS_DENIED);
     EXPECT_FALSE(CreateDirectoryA("C:\\Logs", nullptr));

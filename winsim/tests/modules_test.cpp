@@ -162,6 +162,77 @@ TEST_F(ModulesTest, ExportsAreLookedUpInTheModuleThatDefinesThem) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_MOD_NOT_FOUND), GetLastError());
 }
 
+// --- Libraries loaded at run time ------------------------------------------------------------------------
+
+// Where each load by file name comes from: the system directory, or, for a search that does not keep to
+// it, a library planted beside the program, unless the name is a Known DLL.
+TEST_F(ModulesTest, LibrariesLoadByNameFromTheSystemDirectoryOrFromBesideTheProgram) {
+    const struct {
+        const char16_t* name;
+        DWORD flags;
+        const char* fileName; // as GetModuleFileNameA ends, "" when the load fails
+        bool planted;
+        DWORD error;
+    } rows[] = {
+        {u"dbghelp.dll", LOAD_LIBRARY_SEARCH_SYSTEM32, "\\system32\\dbghelp.dll", false, 0},
+        {u"dbghelp.dll", 0, "\\dbghelp.dll", true, 0},
+        {u"WINSPOOL.DRV", 0, "\\system32\\winspool.drv", false, 0},
+        {u"DbgHelp", LOAD_LIBRARY_SEARCH_SYSTEM32, "\\system32\\dbghelp.dll", false, 0},
+        {u"kernel32.dll", 0, "\\system32\\kernel32.dll", false, 0},
+        {u"nosuch.dll", 0, "", false, ERROR_MOD_NOT_FOUND},
+        {u"C:\\windows\\system32\\dbghelp.dll", 0, "", false, ERROR_MOD_NOT_FOUND},
+        {u"dbghelp.dll", 0x8 /* LOAD_WITH_ALTERED_SEARCH_PATH */, "", false, ERROR_INVALID_PARAMETER},
+    };
+    for (const auto& row : rows) {
+        winsim::Reset();
+        winsim::PlantLibrary("dbghelp.dll");
+        winsim::PlantLibrary("kernel32.dll");
+        SetLastError(0);
+        HMODULE library = LoadLibraryExW(row.name, nullptr, row.flags);
+        const std::string what = Utf8(row.name) + " with flags " + std::to_string(row.flags);
+        EXPECT_EQ(row.error, GetLastError()) << what;
+        EXPECT_TRUE(EndsWith(FileNameOf(library), row.fileName) && (library != nullptr) == (row.error == 0))
+            << what << ": loaded " << FileNameOf(library);
+        EXPECT_EQ(row.planted ? 1u : 0u, winsim::PlantedLibraryLoadCount("dbghelp.dll")) << what;
+        EXPECT_EQ(0u, winsim::PlantedLibraryLoadCount("kernel32.dll"))
+            << what << ": a Known DLL is never searched for";
+        if (library != nullptr && EndsWith(FileNameOf(library), "dbghelp.dll")) {
+            EXPECT_EQ(row.planted ? nullptr : AsExport(&SymInitialize),
+                      GetProcAddress(library, "SymInitialize"))
+                << what
+                << ": the system's library hands out the simulation's function, a planted one nothing";
+        }
+    }
+}
+
+TEST_F(ModulesTest, ALibraryLoadedAtRunTimeIsCountedUntilItsLastReferenceGoes) {
+    HMODULE first = LoadLibraryExW(u"winspool.drv", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    HMODULE second = LoadLibraryExW(u"winspool.drv", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    ASSERT_NE(nullptr, first);
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(2u, winsim::LibraryReferences("WinSpool.drv"));
+    EXPECT_EQ(first, GetModuleHandleW(u"winspool.drv"));
+    EXPECT_EQ(AsExport(&OpenPrinterW), GetProcAddress(first, "OpenPrinterW"));
+    EXPECT_TRUE(FreeLibrary(first));
+    EXPECT_EQ(first, GetModuleHandleW(u"winspool.drv")) << "one reference is left";
+    EXPECT_TRUE(FreeLibrary(first));
+    EXPECT_EQ(0u, winsim::LibraryReferenceCount());
+    EXPECT_EQ(nullptr, GetModuleHandleW(u"winspool.drv")) << "no reference is left";
+    EXPECT_EQ(nullptr, GetProcAddress(first, "OpenPrinterW"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_MOD_NOT_FOUND), GetLastError());
+    EXPECT_FALSE(FreeLibrary(first)) << "a third release";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_MOD_NOT_FOUND), GetLastError());
+
+    winsim::FailCall("LoadLibraryExW", ERROR_ACCESS_DENIED);
+    EXPECT_EQ(nullptr, LoadLibraryExW(u"dbghelp.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+    HMODULE held = LoadLibraryExW(u"dbghelp.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    winsim::FailCall("FreeLibrary", ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(FreeLibrary(held));
+    EXPECT_EQ(1u, winsim::LibraryReferences("dbghelp.dll")) << "a refused release keeps its reference";
+    winsim::Reset();
+    EXPECT_EQ(0u, winsim::LibraryReferenceCount()) << "Reset forgets the references";
+}
+
 // --- Process -----------------------------------------------------------------------------------------------
 
 TEST_F(ModulesTest, CurrentProcessIsThisHostProcess) {

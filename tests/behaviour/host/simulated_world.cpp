@@ -266,6 +266,19 @@ std::string SimulatedWorld::ProcessPath() {
     return std::string(path, length < MAX_PATH ? length : 0);
 }
 
+const char* SimulatedWorld::PlantLibrary(const char* fileName) {
+    winsim::PlantLibrary(fileName);
+    return nullptr;
+}
+
+unsigned SimulatedWorld::PlantedLibraryLoads(const char* fileName) {
+    return winsim::PlantedLibraryLoadCount(fileName);
+}
+
+bool SimulatedWorld::LibraryIsLoaded(const char* fileName) {
+    return winsim::LibraryReferences(fileName) > 0;
+}
+
 void SimulatedWorld::AttachDebugger(bool attached) {
     winsim::SetDebuggerPresent(attached);
 }
@@ -303,4 +316,39 @@ std::vector<std::string> SimulatedWorld::FilesIn(const std::string& windowsDirec
 std::string SimulatedWorld::ReadWholeFile(const std::string& windowsPath) {
     std::ifstream file(HostPath(windowsPath), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+const char* SimulatedWorld::PlantFile(const std::string& windowsPath, const std::string& contents) {
+    const std::filesystem::path path = HostPath(windowsPath);
+    std::error_code error;
+    if (std::filesystem::exists(std::filesystem::symlink_status(path, error))) {
+        return "the name exists already";
+    }
+    std::ofstream file(path, std::ios::binary);
+    file << contents;
+    return file ? nullptr : "the file could not be written";
+}
+
+const char* SimulatedWorld::PlantLink(LinkKind kind, const std::string& linkPath,
+                                      const std::string& targetPath) {
+    std::error_code error;
+    if (kind == LinkKind::Hard) {
+        std::filesystem::create_hard_link(HostPath(targetPath), HostPath(linkPath), error);
+    } else {
+        std::filesystem::create_symlink(HostPath(targetPath), HostPath(linkPath), error);
+    }
+    return error ? "the host could not make the link" : nullptr;
+}
+
+const char* SimulatedWorld::MakeDirectory(const std::string& windowsDirectory) {
+    std::error_code error;
+    return std::filesystem::create_directory(HostPath(windowsDirectory), error)
+               ? nullptr
+               : "the directory could not be made";
+}
+
+const char* SimulatedWorld::DirectoryAccess(const std::string& windowsDirectory, std::string* sddl) {
+    // The descriptor the directory was created with through the simulation; none for one made otherwise.
+    *sddl = winsim::DirectorySecurity(windowsDirectory);
+    return nullptr;
 }

@@ -42,6 +42,10 @@ class SimulatedWorld : public BehaviourWorld {
     std::string ModulePath() override;
     std::string ProcessPath() override;
 
+    const char* PlantLibrary(const char* fileName) override;
+    unsigned PlantedLibraryLoads(const char* fileName) override;
+    bool LibraryIsLoaded(const char* fileName) override;
+
     void AttachDebugger(bool attached) override;
     std::vector<std::string> DebugOutputPieces() override;
     unsigned BreakpointTraps() override;
@@ -49,6 +53,10 @@ class SimulatedWorld : public BehaviourWorld {
     std::string FreshLogDirectory() override;
     std::vector<std::string> FilesIn(const std::string& windowsDirectory) override;
     std::string ReadWholeFile(const std::string& windowsPath) override;
+    const char* PlantFile(const std::string& windowsPath, const std::string& contents) override;
+    const char* PlantLink(LinkKind kind, const std::string& linkPath, const std::string& targetPath) override;
+    const char* MakeDirectory(const std::string& windowsDirectory) override;
+    const char* DirectoryAccess(const std::string& windowsDirectory, std::string* sddl) override;
 
   private:
     using EntryProc = DWORD(WINAPI*)(DI_FUNCTION, HDEVINFO, SP_DEVINFO_DATA*, COINSTALLER_CONTEXT_DATA*);

@@ -5,6 +5,8 @@
 #include "tests/wine/support/test_device.h"
 #include "tests/wine/support/test_printer.h"
 
+#include <aclapi.h>
+#include <sddl.h>
 #include <winternl.h>
 
 #include <algorithm>
@@ -26,6 +28,14 @@ std::string ProgramDirectory() {
     const size_t slash = directory.find_last_of("\\/");
     return directory.substr(0, slash == std::string::npos ? 0 : slash + 1);
 }
+
+// The stand-ins for libraries planted beside the program lie in this subdirectory of the program's, and
+// each load of one adds a byte to this file beside it.
+const char* const kPlantedDirectory = "planted\\";
+const char* const kPlantedLoadsFile = "planted_library_loads.txt";
+
+// Windows' flag that lets a process without the privilege make symbolic links in developer mode.
+constexpr DWORD kUnprivilegedSymbolicLink = 0x2;
 
 // Where the build's PDB lies: beside it, where dbghelp looks first.
 std::string SymbolFilePath(ModuleBuild build) {
@@ -86,6 +96,7 @@ void WindowsWorld::Clear() {
     winetest::DeleteKeyTree(HKEY_LOCAL_MACHINE, kSystemKey);
     printers_.clear();
     RemoveLogDirectories();
+    RemovePlantedLibraries();
     // Also a symbol file that an earlier run of the program left moved away.
     for (ModuleBuild build : {ModuleBuild::Shipped, ModuleBuild::WithTestHooks}) {
         const std::string path = SymbolFilePath(build);
@@ -264,6 +275,34 @@ std::string WindowsWorld::ProcessPath() {
     return std::string(path, length < MAX_PATH ? length : 0);
 }
 
+const char* WindowsWorld::PlantLibrary(const char* fileName) {
+    const std::string planted = ProgramDirectory() + fileName;
+    DeleteFileA((ProgramDirectory() + kPlantedLoadsFile).c_str());
+    if (!CopyFileA((ProgramDirectory() + kPlantedDirectory + fileName).c_str(), planted.c_str(), TRUE)) {
+        reason_ = "cannot place " + std::string(fileName) + " beside the program: error " +
+                  std::to_string(GetLastError());
+        return reason_.c_str();
+    }
+    plantedLibraries_.push_back(fileName);
+    return nullptr;
+}
+
+unsigned WindowsWorld::PlantedLibraryLoads(const char*) {
+    return static_cast<unsigned>(ReadWholeFile(ProgramDirectory() + kPlantedLoadsFile).size());
+}
+
+bool WindowsWorld::LibraryIsLoaded(const char* fileName) {
+    return GetModuleHandleA(fileName) != nullptr;
+}
+
+void WindowsWorld::RemovePlantedLibraries() {
+    for (const std::string& fileName : plantedLibraries_) {
+        DeleteFileA((ProgramDirectory() + fileName).c_str());
+    }
+    plantedLibraries_.clear();
+    DeleteFileA((ProgramDirectory() + kPlantedLoadsFile).c_str());
+}
+
 void WindowsWorld::AttachDebugger(bool attached) {
     // IsDebuggerPresent reads this flag; the capture's handler plays the debugger that steps over a trap.
     NtCurrentTeb()->ProcessEnvironmentBlock->BeingDebugged = attached ? 1 : 0;
@@ -340,4 +379,72 @@ std::string WindowsWorld::ReadWholeFile(const std::string& windowsPath) {
     }
     CloseHandle(file);
     return contents;
+}
+
+const char* WindowsWorld::PlantFile(const std::string& windowsPath, const std::string& contents) {
+    HANDLE file = CreateFileA(windowsPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        reason_ = "cannot create " + windowsPath + ": error " + std::to_string(GetLastError());
+        return reason_.c_str();
+    }
+    DWORD written = 0;
+    const BOOL wrote =
+        WriteFile(file, contents.data(), static_cast<DWORD>(contents.size()), &written, nullptr);
+    CloseHandle(file);
+    return wrote && written == contents.size() ? nullptr : "the planted file could not be written";
+}
+
+const char* WindowsWorld::PlantLink(LinkKind kind, const std::string& linkPath,
+                                    const std::string& targetPath) {
+    if (kind == LinkKind::Hard) {
+        if (!CreateHardLinkA(linkPath.c_str(), targetPath.c_str(), nullptr)) {
+            reason_ = "CreateHardLinkA failed with error " + std::to_string(GetLastError());
+            return reason_.c_str();
+        }
+        return nullptr;
+    }
+    if (!CreateSymbolicLinkA(linkPath.c_str(), targetPath.c_str(), kUnprivilegedSymbolicLink)) {
+        reason_ = "CreateSymbolicLinkA failed with error " + std::to_string(GetLastError()) +
+                  " (making symbolic links needs the privilege or developer mode)";
+        return reason_.c_str();
+    }
+    // Wine's CreateSymbolicLink answers success and makes nothing.
+    const DWORD attributes = GetFileAttributesA(linkPath.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        return "CreateSymbolicLinkA answered success but no symbolic link is there: this system (Wine) makes "
+               "no symbolic links";
+    }
+    return nullptr;
+}
+
+const char* WindowsWorld::MakeDirectory(const std::string& windowsDirectory) {
+    if (!CreateDirectoryA(windowsDirectory.c_str(), nullptr)) {
+        reason_ = "cannot make " + windowsDirectory + ": error " + std::to_string(GetLastError());
+        return reason_.c_str();
+    }
+    return nullptr;
+}
+
+const char* WindowsWorld::DirectoryAccess(const std::string& windowsDirectory, std::string* sddl) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD status =
+        GetNamedSecurityInfoA(windowsDirectory.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, nullptr, nullptr, &descriptor);
+    if (status != ERROR_SUCCESS) {
+        reason_ = "GetNamedSecurityInfoA failed with error " + std::to_string(status);
+        return reason_.c_str();
+    }
+    LPSTR text = nullptr;
+    const BOOL converted = ConvertSecurityDescriptorToStringSecurityDescriptorA(
+        descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr);
+    LocalFree(descriptor);
+    if (!converted) {
+        reason_ =
+            "the directory's descriptor could not be put into SDDL: error " + std::to_string(GetLastError());
+        return reason_.c_str();
+    }
+    *sddl = text;
+    LocalFree(text);
+    return nullptr;
 }

@@ -1,6 +1,7 @@
 // The behaviour checks' world on Windows or Wine: devices, printers and registry values made through the
 // real services' own API, the module loaded with LoadLibrary from the program's directory, with its PDB
-// beside it, and the debugger's output and traps caught in-process by a vectored exception handler.
+// beside it, the debugger's output and traps caught in-process by a vectored exception handler, and a
+// library planted beside the program copied there from the build's planted/ directory.
 #pragma once
 
 #include "tests/behaviour/behaviour_world.h"
@@ -44,6 +45,10 @@ class WindowsWorld : public BehaviourWorld {
     std::string ModulePath() override;
     std::string ProcessPath() override;
 
+    const char* PlantLibrary(const char* fileName) override;
+    unsigned PlantedLibraryLoads(const char* fileName) override;
+    bool LibraryIsLoaded(const char* fileName) override;
+
     void AttachDebugger(bool attached) override;
     std::vector<std::string> DebugOutputPieces() override;
     unsigned BreakpointTraps() override;
@@ -51,6 +56,10 @@ class WindowsWorld : public BehaviourWorld {
     std::string FreshLogDirectory() override;
     std::vector<std::string> FilesIn(const std::string& windowsDirectory) override;
     std::string ReadWholeFile(const std::string& windowsPath) override;
+    const char* PlantFile(const std::string& windowsPath, const std::string& contents) override;
+    const char* PlantLink(LinkKind kind, const std::string& linkPath, const std::string& targetPath) override;
+    const char* MakeDirectory(const std::string& windowsDirectory) override;
+    const char* DirectoryAccess(const std::string& windowsDirectory, std::string* sddl) override;
 
   private:
     using EntryProc = DWORD(CALLBACK*)(DI_FUNCTION, HDEVINFO, PSP_DEVINFO_DATA, PCOINSTALLER_CONTEXT_DATA);
@@ -58,12 +67,15 @@ class WindowsWorld : public BehaviourWorld {
     using ReleaseHook = void (*)(void*, int);
 
     void RemoveLogDirectories();
+    void RemovePlantedLibraries();
 
     winetest::DebugOutputCapture capture_;
     // The queues the checks added: each is deleted through its handle, which follows it through a rename,
     // so that Clear deletes the queue under whatever name the module gave it.
     std::vector<std::unique_ptr<winetest::TestPrinter>> printers_;
     std::vector<std::string> logDirectories_;
+    // Libraries planted beside the program, by file name.
+    std::vector<std::string> plantedLibraries_;
     std::string moduleName_;
     HMODULE module_ = nullptr;
     EntryProc entry_ = nullptr;

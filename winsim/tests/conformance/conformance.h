@@ -7,6 +7,7 @@
 #include "tests/two_sided/two_sided_test.h"
 
 #include <memory>
+#include <string>
 
 // How a side prepares the world that the checks need. Each preparing function returns null when done,
 // or the reason this side cannot do it; the check is then skipped with that reason.
@@ -29,6 +30,8 @@ class ConformanceWorld {
     // A local printer with a string printer-data value (`valueName` may be null for none).
     virtual const char* AddLocalPrinter(const WCHAR* name, const WCHAR* driver, const WCHAR* port,
                                         const WCHAR* valueName, const WCHAR* valueText) = 0;
+    // A second name (a hard link) `linkPath` for the existing file `targetPath`, both Windows paths.
+    virtual const char* AddHardLink(const std::string& linkPath, const std::string& targetPath) = 0;
 };
 
 // The checks' fixture: each test gets `world`, its side's world. Each side defines NewConformanceWorld and

@@ -85,3 +85,11 @@ std::unique_ptr<ConformanceWorld> NewConformanceWorld() {
 void ConformanceCheck::TearDown() {
     world.Clear();
 }
+
+const char* WindowsConformanceWorld::AddHardLink(const std::string& linkPath, const std::string& targetPath) {
+    if (!CreateHardLinkA(linkPath.c_str(), targetPath.c_str(), nullptr)) {
+        reason_ = "CreateHardLinkA failed with error " + std::to_string(GetLastError());
+        return reason_.c_str();
+    }
+    return nullptr;
+}

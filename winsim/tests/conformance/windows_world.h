@@ -21,6 +21,7 @@ class WindowsConformanceWorld : public ConformanceWorld {
     const char* AddPresentInterface(const WCHAR* instanceId, const GUID& interfaceClass) override;
     const char* AddLocalPrinter(const WCHAR* name, const WCHAR* driver, const WCHAR* port,
                                 const WCHAR* valueName, const WCHAR* valueText) override;
+    const char* AddHardLink(const std::string& linkPath, const std::string& targetPath) override;
 
   private:
     std::string reason_;
