@@ -46,35 +46,6 @@ std::string sourceName(int32_t source) {
     }
 }
 
-std::string flagNames(const Record& record) {
-    std::string flags;
-    auto add = [&flags](const char* name) {
-        if (!flags.empty()) {
-            flags += ',';
-        }
-        flags += name;
-    };
-    if (record.release != 0) {
-        add("release");
-    }
-    if (record.overrun != 0) {
-        add("overrun");
-    }
-    if (record.underrun != 0) {
-        add("underrun");
-    }
-    if (record.magic != kHeaderMagic) {
-        add("badmagic");
-    }
-    return flags.empty() ? "none" : flags;
-}
-
-std::string hexAddress(uint64_t address) {
-    char text[32];
-    std::snprintf(text, sizeof text, "0x%016" PRIX64, address);
-    return text;
-}
-
 } // namespace
 
 Record decodeRecord(const uint8_t* bytes) {
@@ -114,11 +85,42 @@ bool decodeFile(const std::vector<uint8_t>& bytes, std::vector<Record>* records,
     return true;
 }
 
+std::string describeFlags(bool release, bool overrun, bool underrun, bool badMagic) {
+    std::string flags;
+    auto add = [&flags](const char* name) {
+        if (!flags.empty()) {
+            flags += ',';
+        }
+        flags += name;
+    };
+    if (release) {
+        add("release");
+    }
+    if (overrun) {
+        add("overrun");
+    }
+    if (underrun) {
+        add("underrun");
+    }
+    if (badMagic) {
+        add("badmagic");
+    }
+    return flags.empty() ? "none" : flags;
+}
+
+std::string hexAddress(uint64_t address) {
+    char text[32];
+    std::snprintf(text, sizeof text, "0x%016" PRIX64, address);
+    return text;
+}
+
 std::string describeRecord(const Record& record) {
     return "id=" + std::to_string(record.id) + " size=" + std::to_string(record.size) +
-           " kind=" + kindName(record.allocKind) + " source=" + sourceName(record.source) +
-           " flags=" + flagNames(record) + " caller=" + hexAddress(record.caller) +
-           " userPtr=" + hexAddress(record.userPtr) + " allocPtr=" + hexAddress(record.allocPtr);
+           " kind=" + kindName(record.allocKind) + " source=" + sourceName(record.source) + " flags=" +
+           describeFlags(record.release != 0, record.overrun != 0, record.underrun != 0,
+                         record.magic != kHeaderMagic) +
+           " caller=" + hexAddress(record.caller) + " userPtr=" + hexAddress(record.userPtr) +
+           " allocPtr=" + hexAddress(record.allocPtr);
 }
 
 Summary summarize(const std::vector<Record>& records) {

@@ -74,6 +74,10 @@ bool decodeFile(const std::vector<uint8_t>& bytes, std::vector<Record>* records,
 
 // "id=7 size=24 kind=new source=heap flags=none caller=0x... userPtr=0x... allocPtr=0x..."
 std::string describeRecord(const Record& record);
+// The flags field of a record's line: "release,overrun,underrun,badmagic" as far as set, or "none".
+std::string describeFlags(bool release, bool overrun, bool underrun, bool badMagic);
+// An address as a record's line prints it: "0x00007FF612345678".
+std::string hexAddress(uint64_t address);
 
 Summary summarize(const std::vector<Record>& records);
 // "3 records, 60 bytes; released after teardown 1, overrun 1, underrun 0"

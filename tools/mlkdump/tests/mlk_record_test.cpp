@@ -1,9 +1,12 @@
-// Decoding of raw record files built byte by byte at the format's offsets.
+// Decoding of raw record files built byte by byte at the format's offsets, and the grouping of their records.
+#include "mlk_group.h"
 #include "mlk_record.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -159,4 +162,62 @@ TEST(MlkFileDecoding, SummaryCountsRecordsBytesAndEachFlag) {
     EXPECT_EQ("3 records, " + std::to_string(48u + 0x80000001ull) +
                   " bytes; released after teardown 1, overrun 1, underrun 1",
               mlk::describeSummary(summary));
+}
+
+// Rows in the order the listing must give: largest total first; on equal totals more records first, then the
+// lower caller, then damaged guards before releases before neither.
+TEST(MlkRecordGrouping, ListsOneLinePerCallerAndFlagClassLargestTotalFirst) {
+    struct Member {
+        uint64_t size;
+        uint8_t release, underrun, overrun;
+    };
+    struct Row {
+        uint64_t caller;
+        std::string flags;
+        std::vector<Member> records;
+    };
+    const uint64_t low = 0x00007FF600001000ull, mid = 0x00007FF612340000ull, high = 0x00007FF612350000ull;
+    const Row rows[] = {
+        {high, "release,overrun,underrun", {{500, 1, 0, 1}, {0, 0, 1, 0}}}, // damaged, and one released late
+        {mid, "none", {{100, 0, 0, 0}, {20, 0, 0, 0}}},
+        {low, "none", {{120, 0, 0, 0}}},                           // same total, fewer records
+        {mid, "overrun,underrun", {{10, 0, 1, 0}, {50, 0, 0, 1}}}, // each guard in one of its records
+        {high, "release", {{30, 1, 0, 0}, {30, 1, 0, 0}}},         // same total and count, higher caller
+        {high, "none", {{40, 0, 0, 0}, {20, 0, 0, 0}}},            // same caller: releases first
+        {mid, "release", {{60, 1, 0, 0}}},
+    };
+    // The rows scrambled (3 is prime to their number 7), each group's second record after all first ones: no
+    // group order follows from the file order, whether a hash map keeps the order of insertion or reverses
+    // it.
+    std::vector<std::vector<uint8_t>> file;
+    uint32_t id = 0;
+    for (size_t member = 0; member < 2; ++member) {
+        for (size_t i = 0; i < std::size(rows); ++i) {
+            const Row& row = rows[i * 3 % std::size(rows)];
+            if (member < row.records.size()) {
+                const Member& m = row.records[member];
+                file.push_back(
+                    encode({++id, m.size, 0, 0, m.release, m.underrun, m.overrun, row.caller, 0, 0}));
+            }
+        }
+    }
+    std::string expected;
+    for (const Row& row : rows) {
+        uint64_t bytes = 0;
+        for (const Member& m : row.records) {
+            bytes += m.size;
+        }
+        char caller[32];
+        std::snprintf(caller, sizeof caller, "0x%016llX", static_cast<unsigned long long>(row.caller));
+        expected += std::string("caller=") + caller + " flags=" + row.flags +
+                    " count=" + std::to_string(row.records.size()) + " bytes=" + std::to_string(bytes) + "\n";
+    }
+    std::vector<mlk::Record> records;
+    std::string error;
+    ASSERT_TRUE(mlk::decodeFile(concat(file), &records, &error)) << error;
+    std::string got;
+    for (const mlk::RecordGroup& group : mlk::groupRecords(records)) {
+        got += mlk::describeGroup(group) + "\n";
+    }
+    EXPECT_EQ(expected, got);
 }

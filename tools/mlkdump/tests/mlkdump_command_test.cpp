@@ -95,19 +95,40 @@ TEST_F(MlkDumpCommand, ReportsAFileThatCannotBeRead) {
     EXPECT_NE(std::string::npos, err.str().find("cannot read")) << "stderr: " << err.str();
 }
 
-// Arguments that name no file to decode: the usage, or the version of the project the tool was built with.
-TEST_F(MlkDumpCommand, AnswersArgumentsThatNameNoFile) {
+// Each form of the arguments, with its exit code: the usage, the version of the project the tool was built
+// with, or a file decoded record by record or with --group.
+TEST_F(MlkDumpCommand, AnswersEachFormOfTheArguments) {
     struct Row {
         std::vector<std::string> arguments;
         int exitCode;
         std::string out; // the whole of the standard output
         std::string errStart;
     };
+    const std::string usage =
+        "usage: mlkdump <file.mlk>\n       mlkdump --group <file.mlk>\n       mlkdump --version\n";
+    const std::string empty = writeFile("empty.mlk", 0);
+    const std::string two = writeFile("two.mlk", 2 * mlk::kRecordSize);
+    const std::string cut = writeFile("cut.mlk", mlk::kRecordSize + 100);
+    const std::string cutError =
+        "mlkdump: " + cut + ": file length " + std::to_string(mlk::kRecordSize + 100);
+    const std::string noFlags = " bytes; released after teardown 0, overrun 0, underrun 0\n";
     const Row rows[] = {
-        {{}, mlk::kExitUsage, "", "usage: mlkdump"},
-        {{"a.mlk", "b.mlk"}, mlk::kExitUsage, "", "usage: mlkdump"},
-        {{"--version", "a.mlk"}, mlk::kExitUsage, "", "usage: mlkdump"},
+        {{}, mlk::kExitUsage, "", usage},
+        {{"a.mlk", "b.mlk"}, mlk::kExitUsage, "", usage},
+        {{"--version", "a.mlk"}, mlk::kExitUsage, "", usage},
+        {{"--group"}, mlk::kExitUsage, "", usage},
+        {{"--group", "a.mlk", "b.mlk"}, mlk::kExitUsage, "", usage},
+        {{"a.mlk", "--group"}, mlk::kExitUsage, "", usage},
         {{"--version"}, mlk::kExitSuccess, std::string("mlkdump ") + VRACOINS_PROJECT_VERSION + "\n", ""},
+        {{"--group", empty}, mlk::kExitSuccess, "0 records, 0" + noFlags, ""},
+        // writeFile's records are zero but for the header mark: caller 0, size 0, no flags.
+        {{"--group", two},
+         mlk::kExitSuccess,
+         "caller=0x0000000000000000 flags=none count=2 bytes=0\n2 records, 0" + noFlags,
+         ""},
+        {{cut}, mlk::kExitMalformedFile, "", cutError},
+        {{"--group", cut}, mlk::kExitMalformedFile, "", cutError},
+        {{"--group", (directory / "missing.mlk").string()}, mlk::kExitUsage, "", "mlkdump: cannot read"},
     };
     for (const Row& row : rows) {
         std::string shown;
@@ -125,12 +146,14 @@ TEST_F(MlkDumpCommand, ExecutableExitsNonZeroOnATruncatedFile) {
     std::string good = writeFile("good.mlk", mlk::kRecordSize);
     std::string cut = writeFile("cut.mlk", mlk::kRecordSize - 1);
     std::string quiet = " >/dev/null 2>&1";
-    int status = std::system(("\"" MLKDUMP_EXE "\" \"" + good + "\"" + quiet).c_str());
-    ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
-    EXPECT_EQ(mlk::kExitSuccess, WEXITSTATUS(status)) << "a whole record was refused";
-    status = std::system(("\"" MLKDUMP_EXE "\" \"" + cut + "\"" + quiet).c_str());
-    ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
-    EXPECT_EQ(mlk::kExitMalformedFile, WEXITSTATUS(status)) << "a 503-byte file was accepted";
+    for (std::string option : {"", "--group "}) {
+        int status = std::system(("\"" MLKDUMP_EXE "\" " + option + "\"" + good + "\"" + quiet).c_str());
+        ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+        EXPECT_EQ(mlk::kExitSuccess, WEXITSTATUS(status)) << option << "a whole record was refused";
+        status = std::system(("\"" MLKDUMP_EXE "\" " + option + "\"" + cut + "\"" + quiet).c_str());
+        ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+        EXPECT_EQ(mlk::kExitMalformedFile, WEXITSTATUS(status)) << option << "a 503-byte file was accepted";
+    }
 }
 
 } // namespace
