@@ -7,8 +7,8 @@
 #include <cstdint>
 
 struct CallStack {
-    uint32_t depth; // frames held, at least 1
-    uint32_t hash;  // of the frames, so that unequal stacks are told apart at once
+    uint32_t depth;  // frames held, at least 1
+    uint32_t hash;   // of the frames, so that unequal stacks are told apart at once
     void* frames[1]; // return addresses, innermost first: `depth` of them
 };
 

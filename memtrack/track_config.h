@@ -1,7 +1,8 @@
 // The tracker's configuration: module-wide state read once from the machine's registry switches under
 // HKEY_LOCAL_MACHINE "SOFTWARE\Orvale\DIZadaridi" (the mode, the fail size, the log files' directory
-// from the switch "TrackMemoryLogLocation", and what the reports add: call stacks and the blocks' bytes), the allocation id at which the in-use dump runs, and the
-// switch that adds the symbol server to the resolver's search path.
+// from the switch "TrackMemoryLogLocation", and what the reports add: call stacks and the blocks' bytes), the
+// allocation id at which the in-use dump runs, and the switch that adds the symbol server to the resolver's
+// search path.
 #pragma once
 
 #include "platform/platform.h"

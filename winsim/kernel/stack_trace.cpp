@@ -35,7 +35,7 @@ StackBounds threadStack() {
 } // namespace
 
 __attribute__((noinline)) WORD WINAPI RtlCaptureStackBackTrace(DWORD FramesToSkip, DWORD FramesToCapture,
-                                                                PVOID* BackTrace, PDWORD BackTraceHash) {
+                                                               PVOID* BackTrace, PDWORD BackTraceHash) {
     const StackBounds stack = threadStack();
     // Each frame holds the caller's frame pointer, then the return address into the caller.
     auto* frame = static_cast<uintptr_t*>(__builtin_frame_address(0));
