@@ -232,21 +232,22 @@ TEST_F(BehaviourCheck, LeakRecordsShowTheirStacksFoldedAndTheirBytes) {
         world.WriteDword(HKEY_LOCAL_MACHINE, names::trackerKey, W("TrackMemoryDataBytes"), row.dataBytes);
         SKIP_UNLESS_PREPARED(world.LoadModule(ModuleBuild::WithTestHooks));
         const std::string module = BaseName(world.ModulePath());
-        auto leakNested =
-            reinterpret_cast<void* (*)(size_t, int*)>(world.TestHook("vracoinsTestHook_leakNested"));
+        using LeakNested = void (*)(size_t, unsigned, void**, int*);
+        auto leakNested = reinterpret_cast<LeakNested>(world.TestHook("vracoinsTestHook_leakNested"));
         auto leakFile = reinterpret_cast<const char* (*)()>(world.TestHook("vracoinsTestHook_leakFile"));
         ASSERT_TRUE(leakNested != nullptr && leakFile != nullptr) << "the test build lacks its nested leak";
         // Two blocks from one call site, then a larger one from another.
         int lines[3] = {};
-        unsigned char* nested[2] = {};
-        for (unsigned char*& block : nested) {
-            block = static_cast<unsigned char*>(leakNested(40, lines));
-            ASSERT_TRUE(block != nullptr) << Formatted("mode %lu: no nested leak", row.mode);
-        }
+        void* made[2] = {};
+        leakNested(40, 2, made, lines);
         auto* single = static_cast<unsigned char*>(world.AllocateInModule(100, false));
-        ASSERT_TRUE(single != nullptr);
+        ASSERT_TRUE(made[0] != nullptr && made[1] != nullptr && single != nullptr)
+            << Formatted("mode %lu: the test build could not allocate", row.mode);
+        unsigned char* nested[2] = {static_cast<unsigned char*>(made[0]),
+                                    static_cast<unsigned char*>(made[1])};
+        const std::string text = "port USB001 of the queue \x01\x02\xFF named A4, Alpha";
         for (size_t i = 0; i < 40; ++i) {
-            nested[0][i] = static_cast<unsigned char>("port USB001 of the queue \x01\x02\xFF named A4"[i]);
+            nested[0][i] = static_cast<unsigned char>(text[i]);
             nested[1][i] = static_cast<unsigned char>(i * 7);
         }
         std::memset(single, 'x', 100);
@@ -283,7 +284,7 @@ TEST_F(BehaviourCheck, LeakRecordsShowTheirStacksFoldedAndTheirBytes) {
             const Pieces& lines = details[block];
             size_t frames = 0;
             while (frames < lines.size() &&
-                   lines[frames].compare(0, 6, Formatted("    #%u", static_cast<unsigned>(frames))) == 0) {
+                   lines[frames].rfind(Formatted("    #%u 0x", static_cast<unsigned>(frames)), 0) == 0) {
                 ++frames;
             }
             EXPECT_TRUE(frames >= leastFrames[block] && frames <= row.frames &&

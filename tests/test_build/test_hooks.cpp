@@ -98,14 +98,21 @@ int vracoinsTestHook_leakLine() {
     return leakCallLine;
 }
 
-// A block of `size` bytes made by nestedLeakOuter through nestedLeakMiddle and nestedLeakInner, meant to
-// be left live; `lines` receives the line of each one's call, innermost first.
-void* vracoinsTestHook_leakNested(size_t size, int* lines) {
-    void* block = nestedLeakOuter(size);
+// `count` blocks of `size` bytes into `blocks`, each made by nestedLeakOuter through nestedLeakMiddle and
+// nestedLeakInner and meant to be left live, all from one call site: the loop is never unrolled, so that
+// their stacks are the same. `lines` receives the line of each function's call, innermost first.
+void vracoinsTestHook_leakNested(size_t size, unsigned count, void** blocks, int* lines) {
+#if defined(__clang__)
+#pragma clang loop unroll(disable)
+#else
+#pragma GCC unroll 1
+#endif
+    for (unsigned i = 0; i < count; ++i) {
+        blocks[i] = nestedLeakOuter(size);
+    }
     for (int i = 0; i < 3; ++i) {
         lines[i] = nestedLeakLines[i];
     }
-    return block;
 }
 
 const char* vracoinsTestHook_leakFile() {
