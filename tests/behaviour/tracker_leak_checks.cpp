@@ -219,11 +219,11 @@ TEST_F(BehaviourCheck, LeakRecordsShowTheirStacksFoldedAndTheirBytes) {
         unsigned frames;   // frames kept of each stack, at most
         size_t shown;      // bytes shown of each 40-byte block
         size_t shownOf100; // and of the 100-byte one
-    } rows[] = {{1, 8, 20, 8, 20, 20},
+    } rows[] = {{1, 1, 20, 1, 20, 20},
                 {3, 3, 0, 3, 0, 0},
                 {2, 40, 300, 32, 40, 100},
                 {4, 0, 16, 0, 16, 16},
-                {1, 1, 0, 1, 0, 0}};
+                {1, 8, 32, 8, 32, 32}};
     for (const auto& row : rows) {
         world.Clear();
         const std::string logDirectory = world.FreshLogDirectory();

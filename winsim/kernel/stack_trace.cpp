@@ -1,6 +1,8 @@
 // The frame-pointer walk behind RtlCaptureStackBackTrace.
 #include "winsim/kernel/stack_trace.h"
 
+#include "winsim/core/entry.h"
+
 #include <pthread.h>
 
 #include <cstdint>
@@ -36,6 +38,12 @@ StackBounds threadStack() {
 
 __attribute__((noinline)) WORD WINAPI RtlCaptureStackBackTrace(DWORD FramesToSkip, DWORD FramesToCapture,
                                                                PVOID* BackTrace, PDWORD BackTraceHash) {
+    winsim_detail::PlatformCall call("RtlCaptureStackBackTrace");
+    DWORD error = 0;
+    if (call.Fails(&error)) {
+        // Windows sets no last error here: a trace that cannot be taken has no frames.
+        return 0;
+    }
     const StackBounds stack = threadStack();
     // Each frame holds the caller's frame pointer, then the return address into the caller.
     auto* frame = static_cast<uintptr_t*>(__builtin_frame_address(0));
