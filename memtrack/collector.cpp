@@ -5,6 +5,7 @@
 
 #include "memtrack/debug_text.h"
 #include "memtrack/leak_log.h"
+#include "memtrack/leak_stacks.h"
 #include "memtrack/live_list.h"
 #include "memtrack/symbols.h"
 #include "memtrack/track_config.h"
@@ -40,15 +41,23 @@ void writeProcessAndModuleNames() {
     free(modulePath);
 }
 
-// A "MemoryLeak" record for every block still live, in list order; returns their total size. No lock:
-// nothing else may allocate or release through the module while it is being unloaded.
+// A "MemoryLeak" record for every block still live, in list order, and with stacks the summary of the
+// distinct ones; returns their total size. No lock: nothing else may allocate or release through the
+// module while it is being unloaded.
 uint64_t reportLiveBlocks() {
     repairLiveList();
     uint64_t leaked = 0;
+    LeakStacks stacks = {};
     for (const OVMemHdr* header = liveHead; header != nullptr; header = header->next) {
         leaked += header->size;
-        writeBlockRecord(header, MemoryLeakRecord);
+        const CallStack* stack = liveStackOf(header);
+        writeBlockRecord(header, MemoryLeakRecord, stack,
+                         countLeakStack(&stacks, stack, header->id, header->size));
     }
+    char* summary = formatLeakStackSummary(&stacks);
+    writeReportLines(summary, true);
+    free(summary);
+    freeLeakStacks(&stacks);
     return leaked;
 }
 

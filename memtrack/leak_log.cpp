@@ -3,6 +3,7 @@
 #include "memtrack/leak_log.h"
 
 #include "memtrack/debug_text.h"
+#include "memtrack/record_details.h"
 #include "memtrack/symbols.h"
 #include "memtrack/track_config.h"
 
@@ -422,7 +423,25 @@ char* formatBlockRecord(const char* modulePath, const OVMemHdr* header, RecordTy
     return line;
 }
 
-void writeBlockRecord(const OVMemHdr* header, RecordType recordType) {
+void writeReportLines(const char* lines, bool toTextLog) {
+    if (lines == nullptr) {
+        return;
+    }
+    RecordWriterLockHolder lock;
+    DWORD written = 0;
+    if (toTextLog && isLogFileOpen(textLogFile)) {
+        WriteFile(textLogFile, lines, static_cast<DWORD>(strlen(lines)), &written, nullptr);
+    }
+    for (const char* line = lines; *line != 0;) {
+        const char* end = strchr(line, '\n');
+        size_t length = end != nullptr ? static_cast<size_t>(end - line) + 1 : strlen(line);
+        writeDebugText(line, static_cast<DWORD>(length));
+        line += length;
+    }
+}
+
+void writeBlockRecord(const OVMemHdr* header, RecordType recordType, const CallStack* stack,
+                      uint32_t sharedStackId) {
     if (header == nullptr) {
         return;
     }
@@ -446,4 +465,7 @@ void writeBlockRecord(const OVMemHdr* header, RecordType recordType) {
     }
     writeDebugText(line, length);
     free(line);
+    char* details = formatRecordDetails(header, stack, sharedStackId);
+    writeReportLines(details, true);
+    free(details);
 }

@@ -8,6 +8,7 @@
 // may hold that lock around several calls to keep their output together.
 #pragma once
 
+#include "memtrack/call_stack.h"
 #include "memtrack/mem_header.h"
 #include "memtrack/recreatable_lock.h"
 #include "platform/platform.h"
@@ -80,9 +81,16 @@ inline bool isLogFileOpen(HANDLE handle) {
 // numbers) stays well below it.
 constexpr size_t recordTextCapacity = 1024;
 
-// Writes the raw record, the text record and its debugger copy, creating the files first if needed. When
-// the file names cannot be built nothing at all is written, not even to the debugger. No header: nothing.
-void writeBlockRecord(const OVMemHdr* header, RecordType recordType);
+// Writes the raw record, the text record and its debugger copy, creating the files first if needed, then
+// the record's details (record_details.h: its call stack, or the id of the record whose stack it shares,
+// and its first bytes) to the text log file and the debugger. When the file names cannot be built nothing
+// at all is written, not even to the debugger. No header: nothing.
+void writeBlockRecord(const OVMemHdr* header, RecordType recordType, const CallStack* stack = nullptr,
+                      uint32_t sharedStackId = 0);
+
+// Lines of a report ("\r\n"-ended) to the text log file when `toTextLog` and it is open, and to the debugger
+// output one write per line, as a debugger shows each write. Under the record writer lock.
+void writeReportLines(const char* lines, bool toTextLog);
 
 // The text record of a block, "\r\n"-terminated, in a new recordTextCapacity-byte buffer from the run-time
 // heap (free it), or none when the buffer cannot be had or the line cannot be printed. An empty text when

@@ -3,6 +3,7 @@
 
 #include "memtrack/debug_text.h"
 #include "memtrack/leak_log.h"
+#include "memtrack/record_details.h"
 #include "memtrack/symbols.h"
 
 #include <cstdint>
@@ -237,7 +238,7 @@ bool enterListLock() {
 
 } // namespace
 
-bool appendLiveBlock(OVMemHdr* header, uint64_t alignment) {
+bool appendLiveBlock(OVMemHdr* header, uint64_t alignment, CallStack* stack) {
     bool locked = enterListLock();
     bool entered = reserveLiveSlot();
     if (entered) {
@@ -252,6 +253,7 @@ bool appendLiveBlock(OVMemHdr* header, uint64_t alignment) {
         block.id = header->id;
         block.source = static_cast<int16_t>(header->source);
         block.allocKind = static_cast<int16_t>(header->allocKind);
+        block.stack = stack;
         placeLiveBlock(block);
         link(header);
     }
@@ -294,7 +296,15 @@ void repairLiveList() {
     }
 }
 
+const CallStack* liveStackOf(const OVMemHdr* header) {
+    const LiveBlock* block = knownHeader(header);
+    return block != nullptr ? block->stack : nullptr;
+}
+
 void freeLiveIndex() {
+    for (uint64_t slot = 0; slot < liveIndex.capacity; ++slot) {
+        freeCallStack(liveIndex.slots[slot].stack);
+    }
     free(liveIndex.slots);
     liveIndex = LiveIndex{};
 }
@@ -319,6 +329,9 @@ void dumpInUse() {
             if (line != nullptr) {
                 writeDebugString(line);
                 free(line);
+                char* details = formatRecordDetails(header, liveStackOf(header), 0);
+                writeReportLines(details, false);
+                free(details);
             }
         }
         char summary[summaryCapacity] = {};

@@ -10,6 +10,7 @@
 // after its teardown (the module is being unloaded, on one thread) both are used without the lock.
 #pragma once
 
+#include "memtrack/call_stack.h"
 #include "memtrack/mem_header.h"
 #include "memtrack/recreatable_lock.h"
 
@@ -29,6 +30,7 @@ struct LiveBlock {
     uint64_t tailGuardSize; // 0 when the block has no tail guard
     uint64_t alignment;     // of the user block
     uint64_t sequence;      // strictly increasing in list order
+    CallStack* stack;       // owned by the entry, and by whoever takes the entry out; none without stacks
     uint32_t id;
     int16_t source;    // BlockSource
     int16_t allocKind; // AllocKind
@@ -57,10 +59,14 @@ extern std::atomic<bool> collectorTornDown;
 // The opening banner of the releases after teardown is still to be written.
 extern std::atomic<bool> teardownBannerPending;
 
-// Enters the header's block into the index, as the header describes it with `alignment`, and appends it at
-// the tail of the list; under collectorLock unless the collector has been torn down. False, with nothing
-// entered or linked, when the index cannot grow for it.
-bool appendLiveBlock(OVMemHdr* header, uint64_t alignment);
+// Enters the header's block into the index, as the header describes it with `alignment` and its call
+// stack (or none), and appends it at the tail of the list; under collectorLock unless the collector has
+// been torn down. False, with nothing entered or linked and the stack still the caller's, when the index
+// cannot grow for it.
+bool appendLiveBlock(OVMemHdr* header, uint64_t alignment, CallStack* stack);
+
+// The call stack that the index holds for a live header, or none. Under collectorLock unless torn down.
+const CallStack* liveStackOf(const OVMemHdr* header);
 
 // What a release finds in the index for its pointer.
 enum LiveRelease {
@@ -80,7 +86,8 @@ LiveRelease takeLiveBlock(const void* userPtr, int32_t kind, LiveBlock* found, b
 // blocks in append order. Called before every walk of the list, under collectorLock unless torn down.
 void repairLiveList();
 
-// Frees the index's storage and forgets every block in it; the list is left as it is. The collector's
+// Frees the index's storage and the stacks of the blocks in it, and forgets every block; the list is left
+// as it is. The collector's
 // teardown calls it when the list is empty, as a release after the teardown does when it empties it.
 void freeLiveIndex();
 

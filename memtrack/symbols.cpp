@@ -42,8 +42,9 @@ constexpr DWORD searchPathCapacity = 512;
 // The functions of the debug-help library that the resolver calls, as debugHelpLibrary hands them out.
 #define DEBUG_HELP_FUNCTIONS(F)                                                                              \
     F(SymGetOptions)                                                                                         \
-    F(SymSetOptions) F(SymInitialize) F(SymCleanup) F(SymFromAddr) F(SymGetLineFromAddr64)                   \
-        F(SymGetSearchPath) F(SymSetSearchPath)
+    F(SymSetOptions)                                                                                         \
+    F(SymInitialize) F(SymCleanup) F(SymFromAddr) F(SymGetLineFromAddr64) F(SymGetSearchPath)                \
+        F(SymSetSearchPath)
 struct DebugHelpFunctions {
     DEBUG_HELP_FUNCTIONS(VRA_SYSTEM_FUNCTION)
 };
@@ -248,6 +249,28 @@ const char* moduleNameForAddress(const void* address) {
         }
     }
     return callerModulePath;
+}
+
+bool moduleFileNameOf(const void* address, char* name, size_t capacity, uintptr_t* base) {
+    MEMORY_BASIC_INFORMATION information;
+    if (VirtualQuery(address, &information, sizeof information) != sizeof information ||
+        information.Type != MEM_IMAGE || information.AllocationBase == nullptr) {
+        return false;
+    }
+    char path[modulePathCapacity] = {};
+    DWORD length =
+        GetModuleFileNameA(static_cast<HMODULE>(information.AllocationBase), path, modulePathCapacity);
+    if (length == 0 || length >= modulePathCapacity) {
+        return false;
+    }
+    const char* separator = strrchr(path, '\\');
+    const char* fileName = separator != nullptr ? separator + 1 : path;
+    if (strlen(fileName) >= capacity) {
+        return false;
+    }
+    copyTextBounded(name, capacity, fileName);
+    *base = reinterpret_cast<uintptr_t>(information.AllocationBase);
+    return true;
 }
 
 const char* captureProcessPath() {

@@ -14,6 +14,7 @@
 #include "platform/platform.h"
 
 #include <cstddef>
+#include <cstdint>
 
 // SYMBOL_INFO as SymFromAddr fills it: the fixed part, then room for a name of up to
 // symbolNameCapacity characters.
@@ -110,6 +111,11 @@ void refreshModuleRange(const void* address);
 // none). Do not free the result. It stays valid until the next call or the teardown; a caller that keeps
 // it across other record writes holds the record writer lock meanwhile.
 const char* moduleNameForAddress(const void* address);
+
+// The file name (after the last backslash) of the module that holds `address`, into name[capacity], and
+// the module's base address; false, with both untouched, when the address lies in no module or the name
+// cannot be had whole. Leaves the module-name cache alone.
+bool moduleFileNameOf(const void* address, char* name, size_t capacity, uintptr_t* base);
 
 // Frees processPath and callerModulePath and resets them to none (the collector's teardown); both are
 // rebuilt on the next need.

@@ -10,6 +10,8 @@ TrackMode trackMode = TrackModeUnread;
 HANDLE trackHeap = nullptr;
 uint64_t failSize = 0;
 char logDir[logDirCapacity] = {};
+uint32_t stackDepth = 0;
+uint32_t dataBytes = 0;
 volatile uint32_t breakOnAllocId = 0;
 
 namespace {
@@ -157,6 +159,15 @@ void applyTrackingSwitch(DWORD value) {
     }
 }
 
+// A switch that counts something up to `limit`: absent or 0 is none, larger values mean the limit.
+uint32_t readBoundedSwitch(HKEY key, LPCWSTR name, uint32_t limit) {
+    DWORD value = 0;
+    if (!querySwitch(key, name, &value)) {
+        return 0;
+    }
+    return value < limit ? value : limit;
+}
+
 void readTrackingConfiguration() {
     HKEY key = openSwitchesKey();
     if (key == nullptr) {
@@ -171,6 +182,8 @@ void readTrackingConfiguration() {
         if (querySwitch(key, W("TrackMemoryFailSize"), &limit) && limit != 0) {
             failSize = limit;
         }
+        stackDepth = readBoundedSwitch(key, W("TrackMemoryStackDepth"), maxStackDepth);
+        dataBytes = readBoundedSwitch(key, W("TrackMemoryDataBytes"), maxDataBytes);
     }
     RegCloseKey(key);
 }

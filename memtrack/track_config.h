@@ -1,7 +1,8 @@
 // The tracker's configuration: module-wide state read once from the machine's registry switches under
-// HKEY_LOCAL_MACHINE "SOFTWARE\Orvale\DIZadaridi" (the mode, the fail size and the log files' directory,
-// from the switch "TrackMemoryLogLocation"), the allocation id at which the in-use dump runs, and the
-// switch that adds the symbol server to the resolver's search path.
+// HKEY_LOCAL_MACHINE "SOFTWARE\Orvale\DIZadaridi" (the mode, the fail size, the log files' directory
+// from the switch "TrackMemoryLogLocation", and what the reports add: call stacks and the blocks' bytes), the
+// allocation id at which the in-use dump runs, and the switch that adds the symbol server to the resolver's
+// search path.
 #pragma once
 
 #include "platform/platform.h"
@@ -31,6 +32,14 @@ extern uint64_t failSize;
 // administrators only, inheriting nothing; an existing directory is used as it is), the temporary
 // directory when its parent is missing, empty when the value is missing or cannot serve as a directory.
 extern char logDir[logDirCapacity];
+// Return addresses kept of each tracked allocation ("TrackMemoryStackDepth"), 0 for none; at most
+// maxStackDepth.
+constexpr uint32_t maxStackDepth = 32;
+extern uint32_t stackDepth;
+// Leading bytes of a block shown below its leak, access-violation and in-use records
+// ("TrackMemoryDataBytes"), 0 for none; at most maxDataBytes.
+constexpr uint32_t maxDataBytes = 256;
+extern uint32_t dataBytes;
 // The in-use dump runs after the allocation with this id. Nothing in the module changes it: a developer
 // sets it in the running process's memory (ids start at 1 and skip 0 when they wrap, so 0 never matches).
 extern volatile uint32_t breakOnAllocId;

@@ -213,14 +213,14 @@ void reportWrittenBelow(const void* userPtr) {
 
 // A release after the collector's teardown (the module is being unloaded): the block was reported as a
 // leak, so its release is reported too, and the release that empties the list ends the log.
-void reportReleaseAfterTeardown(OVMemHdr* header) {
+void reportReleaseAfterTeardown(OVMemHdr* header, const CallStack* stack) {
     RecordWriterLockHolder writers;
     if (teardownBannerPending.load()) {
         writeDebugBanner(" Reporting releases after tear down of OVMemCollector Object ");
         teardownBannerPending.store(false);
     }
     header->release = 1;
-    writeBlockRecord(header, MemoryLeakRecord);
+    writeBlockRecord(header, MemoryLeakRecord, stack);
     bool listEmpty = liveHead == nullptr;
     endLeakLogAfterRelease(listEmpty);
     if (listEmpty) {
@@ -230,17 +230,18 @@ void reportReleaseAfterTeardown(OVMemHdr* header) {
 
 // The reports of a release, kept together under the record writer lock: after the teardown its leak
 // record first, then the notice of a lead-in written over, then the access-violation record.
-void reportRelease(OVMemHdr* header, const ReleaseFindings& findings, bool afterTeardown) {
+void reportRelease(OVMemHdr* header, const CallStack* stack, const ReleaseFindings& findings,
+                   bool afterTeardown) {
     RecordWriterLockHolder writers;
     reportingThread.store(GetCurrentThreadId());
     if (afterTeardown) {
-        reportReleaseAfterTeardown(header);
+        reportReleaseAfterTeardown(header, stack);
     }
     if (findings.writtenBelow) {
         reportWrittenBelow(header->userPtr);
     }
     if (findings.damaged) {
-        writeBlockRecord(header, MemoryAccessViolationRecord);
+        writeBlockRecord(header, MemoryAccessViolationRecord, stack);
     }
     if (afterTeardown) {
         // An access-violation record of the last release opened a pair of files and rebuilt the
@@ -273,10 +274,13 @@ void* trackedAllocateAligned(uint64_t size, uint64_t alignment, int32_t kind, vo
         if (header->id == breakOnAllocId) {
             dumpInUse();
         }
-        if (appendLiveBlock(header, alignment)) {
+        // Outside the list's lock: the walk of the frames takes the longest of all this.
+        CallStack* stack = captureCallStack(caller);
+        if (appendLiveBlock(header, alignment, stack)) {
             *outId = header->id;
         } else {
             // Without its entry in the index the block could never be released.
+            freeCallStack(stack);
             block->Free();
             userPtr = nullptr;
         }
@@ -303,7 +307,7 @@ bool trackedRelease(void** location, int32_t kind) {
     OVMemHdr* header = headerOf(block);
     ReleaseFindings findings = checkReleasedBlock(header, block);
     if ((afterTeardown || findings.damaged) && reportingThread.load() != GetCurrentThreadId()) {
-        reportRelease(header, findings, afterTeardown);
+        reportRelease(header, block.stack, findings, afterTeardown);
     }
     if (collectorTornDown.load()) {
         // The module is being unloaded: no critical section of it may stay initialised. A release from
@@ -315,5 +319,6 @@ bool trackedRelease(void** location, int32_t kind) {
     if (!findings.writtenBelow) {
         freeBlockMemory(block.allocPtr, block.source, block.userPtr);
     }
+    freeCallStack(block.stack);
     return false;
 }

@@ -13,6 +13,7 @@
 #include "winsim/kernel/last_error.h"
 #include "winsim/kernel/modules.h"
 #include "winsim/kernel/security.h"
+#include "winsim/kernel/stack_trace.h"
 #include "winsim/kernel/synchronization.h"
 #include "winsim/kernel/text_conversion.h"
 #include "winsim/kernel/threads.h"

@@ -144,7 +144,7 @@ TEST_F(CollectorTest, LeakReportListsTheLiveBlocksInOrderAndKeepsTheFilesOpen) {
 TEST_F(CollectorTest, LeakedTotalIsPrintedAsItsLowThirtyTwoBitsSigned) {
     tracker_test::UseMode(TrackModeHeap);
     Construct();
-    appendLiveBlock(makeHeader(1, 2147483648ull), userBlockAlignment);
+    appendLiveBlock(makeHeader(1, 2147483648ull), userBlockAlignment, nullptr);
     Destroy();
     EXPECT_NE(std::string::npos, winsim::DebugOutput().find("Total leaked size: -2147483648\n"));
 }

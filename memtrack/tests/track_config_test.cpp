@@ -126,6 +126,41 @@ TEST_F(TrackConfigTest, FailSizeZeroOrMissingMeansNoLimit) {
     EXPECT_EQ(0u, failSize);
 }
 
+// What the reports add: absent or 0 is none, values above the limit mean the limit, and both are read
+// only with tracking on.
+TEST_F(TrackConfigTest, StackDepthAndDataBytesAreBoundedAndReadWithTrackingOn) {
+    const struct {
+        DWORD tracking;
+        const char16_t* name; // the switch set, or none
+        DWORD value;
+        uint32_t depth;
+        uint32_t bytes;
+    } rows[] = {
+        {1, nullptr, 0, 0, 0},
+        {1, u"TrackMemoryStackDepth", 0, 0, 0},
+        {3, u"TrackMemoryStackDepth", 8, 8, 0},
+        {1, u"TrackMemoryStackDepth", 32, 32, 0},
+        {1, u"TrackMemoryStackDepth", 33, 32, 0},
+        {2, u"TrackMemoryStackDepth", 0xFFFFFFFF, 32, 0},
+        {1, u"TrackMemoryDataBytes", 1, 0, 1},
+        {4, u"TrackMemoryDataBytes", 256, 0, 256},
+        {1, u"TrackMemoryDataBytes", 257, 0, 256},
+        {0, u"TrackMemoryStackDepth", 8, 0, 0},
+        {0, u"TrackMemoryDataBytes", 64, 0, 0},
+    };
+    for (const auto& row : rows) {
+        ResetTrackerState();
+        winsim::DeleteKeyTree(HKEY_LOCAL_MACHINE, switchesKey);
+        SetSwitch(u"TrackMemoryAllocation", row.tracking);
+        if (row.name != nullptr) {
+            SetSwitch(row.name, row.value);
+        }
+        EXPECT_EQ(row.tracking != 0, isTrackingOn());
+        EXPECT_EQ(row.depth, stackDepth) << "mode " << row.tracking << ", value " << row.value;
+        EXPECT_EQ(row.bytes, dataBytes) << "mode " << row.tracking << ", value " << row.value;
+    }
+}
+
 TEST_F(TrackConfigTest, SwitchStoredAsTextIsReadAsItsFirstFourBytes) {
     // u"3" with its terminator is the four bytes 33 00 00 00: the number 51, which names no mode.
     winsim::SetStringValue(HKEY_LOCAL_MACHINE, switchesKey, u"TrackMemoryAllocation", u"3");

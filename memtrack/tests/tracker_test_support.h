@@ -22,6 +22,8 @@ inline void ResetTrackerState() {
     trackMode = TrackModeUnread;
     trackHeap = nullptr;
     failSize = 0;
+    stackDepth = 0;
+    dataBytes = 0;
     std::memset(logDir, 0, sizeof logDir);
     breakOnAllocId = 0;
     allocCounter = 0;

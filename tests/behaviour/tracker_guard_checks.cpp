@@ -130,6 +130,55 @@ TEST_F(BehaviourCheck, DamagedGuardsAreReportedAtReleaseInEachGuardedMode) {
     }
 }
 
+// With call stacks and data bytes on, an access-violation record and an in-use record are each followed
+// by the block's frames, from the test build's allocating function on, and its first bytes; nothing of
+// either reaches the raw record file.
+TEST_F(BehaviourCheck, AccessViolationAndInUseRecordsShowTheirStacksAndBytes) {
+    const char* const kinds[] = {"MemoryAccessViolation", "MemoryInUse"};
+    for (const char* kind : kinds) {
+        world.Clear();
+        SwitchTrackingOn(world, 3, world.FreshLogDirectory());
+        world.WriteDword(HKEY_LOCAL_MACHINE, names::trackerKey, W("TrackMemoryStackDepth"), 2);
+        world.WriteDword(HKEY_LOCAL_MACHINE, names::trackerKey, W("TrackMemoryDataBytes"), 8);
+        SKIP_UNLESS_PREPARED(world.LoadModule(ModuleBuild::WithTestHooks));
+        const std::string module = BaseName(world.ModulePath());
+        auto* block = static_cast<unsigned char*>(world.AllocateInModule(kBlockSize, false));
+        ASSERT_TRUE(block != nullptr);
+        std::memcpy(block, "0123456789", kBlockSize);
+        if (std::string(kind) == "MemoryInUse") {
+            // The dump runs at the next allocation, and lists the block.
+            auto count = reinterpret_cast<unsigned (*)()>(world.TestHook("vracoinsTestHook_allocationCount"));
+            auto breakOn =
+                reinterpret_cast<void (*)(unsigned)>(world.TestHook("vracoinsTestHook_setBreakOnAllocId"));
+            ASSERT_TRUE(count != nullptr && breakOn != nullptr);
+            breakOn(count() + 1);
+            world.ReleaseInModule(world.AllocateInModule(1, false), false);
+        } else {
+            block[kBlockSize] ^= 0xFF;
+        }
+        world.ReleaseInModule(block, false);
+        const Pieces pieces = TrackerPieces(world);
+        // The in-use dump lists the module's own live blocks too: the one of this check is the 10-byte one.
+        std::string line;
+        for (const std::string& found : RecordsOf(pieces, kind)) {
+            line = Field(found, "size") == "10" ? found : line;
+        }
+        const Pieces record = PiecesFrom(pieces, line);
+        ASSERT_TRUE(record.size() >= 4)
+            << Formatted("%s: expected the record and its details, got \"%s\"", kind, Shown(pieces).c_str());
+        const std::string frame = "    #0 0x";
+        EXPECT_TRUE(record[1].rfind(frame, 0) == 0 &&
+                    record[1].find(" " + module + "+0x") != std::string::npos &&
+                    record[1].find(" vracoinsTestHook_allocate ") != std::string::npos &&
+                    record[2].rfind("    #1 0x", 0) == 0 &&
+                    record[3] == "    0000  30 31 32 33 34 35 36 37                          01234567\r\n")
+            << Formatted("%s: expected two frames from vracoinsTestHook_allocate on, then the first 8 bytes, "
+                         "got \"%s\"",
+                         kind, Shown(record).c_str());
+        world.UnloadModule();
+    }
+}
+
 TEST_F(BehaviourCheck, DamagedGuardStopsInAnAttachedDebugger) {
     for (unsigned mode = 2; mode <= 4; ++mode) {
         world.Clear();

@@ -188,6 +188,156 @@ TEST_F(BehaviourCheck, WithoutItsSymbolFileTheLeakRecordNamesNoCallSite) {
                      Shown(records[0]).c_str());
 }
 
+// A block's first bytes as the records show them: rows of 16, the offset, the bytes in hex, then the
+// printable ones.
+Pieces DataRows(const unsigned char* bytes, size_t count) {
+    Pieces rows;
+    for (size_t row = 0; row < count; row += 16) {
+        std::string text = Formatted("    %04X  ", static_cast<unsigned>(row));
+        std::string printable;
+        for (size_t column = row; column < row + 16; ++column) {
+            text += column < count ? Formatted("%02X ", bytes[column]) : "   ";
+            if (column < count) {
+                printable +=
+                    bytes[column] >= 0x20 && bytes[column] < 0x7F ? static_cast<char>(bytes[column]) : '.';
+            }
+        }
+        rows.push_back(text + " " + printable + "\r\n");
+    }
+    return rows;
+}
+
+// With call stacks and data bytes switched on, each leak record is followed by its frames, from the code
+// that called the allocation operator outwards, with module, function, file and line, and by the block's
+// first bytes; leaks of one stack fold into its first record, and the distinct stacks follow the records,
+// largest total first. The raw record file stays as it was: headers only.
+TEST_F(BehaviourCheck, LeakRecordsShowTheirStacksFoldedAndTheirBytes) {
+    const struct {
+        DWORD mode;
+        DWORD stackDepth;  // as switched on; 0: off
+        DWORD dataBytes;   // as switched on; 0: off
+        unsigned frames;   // frames kept of each stack, at most
+        size_t shown;      // bytes shown of each 40-byte block
+        size_t shownOf100; // and of the 100-byte one
+    } rows[] = {{1, 1, 20, 1, 20, 20},
+                {3, 3, 0, 3, 0, 0},
+                {2, 40, 300, 32, 40, 100},
+                {4, 0, 16, 0, 16, 16},
+                {1, 8, 32, 8, 32, 32}};
+    for (const auto& row : rows) {
+        world.Clear();
+        const std::string logDirectory = world.FreshLogDirectory();
+        SwitchTrackingOn(world, row.mode, logDirectory);
+        world.WriteDword(HKEY_LOCAL_MACHINE, names::trackerKey, W("TrackMemoryStackDepth"), row.stackDepth);
+        world.WriteDword(HKEY_LOCAL_MACHINE, names::trackerKey, W("TrackMemoryDataBytes"), row.dataBytes);
+        SKIP_UNLESS_PREPARED(world.LoadModule(ModuleBuild::WithTestHooks));
+        const std::string module = BaseName(world.ModulePath());
+        using LeakNested = void (*)(size_t, unsigned, void**, int*);
+        auto leakNested = reinterpret_cast<LeakNested>(world.TestHook("vracoinsTestHook_leakNested"));
+        auto leakFile = reinterpret_cast<const char* (*)()>(world.TestHook("vracoinsTestHook_leakFile"));
+        ASSERT_TRUE(leakNested != nullptr && leakFile != nullptr) << "the test build lacks its nested leak";
+        // Two blocks from one call site, then a larger one from another.
+        int lines[3] = {};
+        void* made[2] = {};
+        leakNested(40, 2, made, lines);
+        auto* single = static_cast<unsigned char*>(world.AllocateInModule(100, false));
+        ASSERT_TRUE(made[0] != nullptr && made[1] != nullptr && single != nullptr)
+            << Formatted("mode %lu: the test build could not allocate", row.mode);
+        unsigned char* nested[2] = {static_cast<unsigned char*>(made[0]),
+                                    static_cast<unsigned char*>(made[1])};
+        const std::string text = "port USB001 of the queue \x01\x02\xFF named A4, Alpha";
+        for (size_t i = 0; i < 40; ++i) {
+            nested[0][i] = static_cast<unsigned char>(text[i]);
+            nested[1][i] = static_cast<unsigned char>(i * 7);
+        }
+        std::memset(single, 'x', 100);
+        const std::string sourceFile = BaseName(leakFile());
+        world.UnloadModule();
+
+        const Pieces report = TrackerPieces(world);
+        const Pieces records = RecordsOf(report, "MemoryLeak");
+        ASSERT_TRUE(records.size() == 3)
+            << Formatted("mode %lu: expected 3 leak records, got \"%s\"", row.mode, Shown(report).c_str());
+        // What follows each record, up to the next record or the summary.
+        std::vector<Pieces> details;
+        Pieces summary;
+        for (const std::string& piece : report) {
+            if (piece.compare(0, 11, "MemoryLeak ") == 0) {
+                details.emplace_back();
+            } else if (piece.compare(0, 14, "Leaked blocks ") == 0 ||
+                       piece.compare(0, 10, "Total numb") == 0) {
+                summary.push_back(piece);
+                details.emplace_back();
+            } else if (!details.empty() && !summary.empty() && piece.compare(0, 4, "    ") == 0) {
+                summary.push_back(piece);
+            } else if (!details.empty() && piece.compare(0, 4, "    ") == 0) {
+                details.back().push_back(piece);
+            }
+        }
+        const std::string firstId = Field(records[0], "id");
+        // The walk of the frames may end early, at code that it cannot unwind, but never inside the test
+        // build: the nested leak has four frames there, the single block one.
+        const Pieces rowsOf[] = {DataRows(nested[0], row.shown), DataRows(nested[1], row.shown),
+                                 DataRows(single, row.shownOf100)};
+        const size_t leastFrames[] = {row.frames < 4 ? row.frames : 4, 0, row.frames < 1 ? row.frames : 1};
+        for (size_t block : {0, 2}) {
+            const Pieces& lines = details[block];
+            size_t frames = 0;
+            while (frames < lines.size() &&
+                   lines[frames].rfind(Formatted("    #%u 0x", static_cast<unsigned>(frames)), 0) == 0) {
+                ++frames;
+            }
+            EXPECT_TRUE(frames >= leastFrames[block] && frames <= row.frames &&
+                        lines.size() == frames + rowsOf[block].size() &&
+                        Pieces(lines.begin() + static_cast<long>(frames), lines.end()) == rowsOf[block])
+                << Formatted("mode %lu: block %u: expected %u to %u frames, then the rows \"%s\", got \"%s\"",
+                             row.mode, static_cast<unsigned>(block),
+                             static_cast<unsigned>(leastFrames[block]), row.frames,
+                             Shown(rowsOf[block]).c_str(), Shown(lines).c_str());
+        }
+        const char* functions[] = {"nestedLeakInner", "nestedLeakMiddle", "nestedLeakOuter"};
+        for (unsigned frame = 0; frame < row.frames && frame < 3; ++frame) {
+            const std::string& line = frame < details[0].size() ? details[0][frame] : "";
+            const std::string at = Formatted("%s(%d)\r\n", sourceFile.c_str(), lines[frame]);
+            EXPECT_TRUE(line.find(" " + module + "+0x") != std::string::npos &&
+                        line.find(Formatted(" %s ", functions[frame])) != std::string::npos &&
+                        line.size() > at.size() && line.compare(line.size() - at.size(), at.size(), at) == 0)
+                << Formatted("mode %lu: frame %u: expected %s in %s at %s, got \"%s\"", row.mode, frame,
+                             functions[frame], module.c_str(), Shown(at).c_str(), Shown(line).c_str());
+        }
+        Pieces second;
+        if (row.frames != 0) {
+            second.push_back("    same call stack as id=\"" + firstId + "\"\r\n");
+        }
+        Append(&second, rowsOf[1]);
+        EXPECT_TRUE(details[1] == second)
+            << Formatted("mode %lu: expected \"%s\" after the second record, got \"%s\"", row.mode,
+                         Shown(second).c_str(), Shown(details[1]).c_str());
+        Pieces expected;
+        if (row.frames != 0) {
+            expected = {"Leaked blocks by call stack, largest total first: 2 stacks\r\n",
+                        "    stack of id=\"" + Field(records[2], "id") + "\": count=1 bytes=100\r\n",
+                        "    stack of id=\"" + firstId + "\": count=2 bytes=80\r\n"};
+        }
+        expected.push_back(CountLine(static_cast<unsigned long>(ReportedCount(report))));
+        EXPECT_TRUE(summary == expected)
+            << Formatted("mode %lu: expected the summary \"%s\", got \"%s\"", row.mode,
+                         Shown(expected).c_str(), Shown(summary).c_str());
+
+        const LogPair logs = FindLogPair(world, logDirectory);
+        ASSERT_TRUE(logs.problem.empty()) << logs.problem;
+        bool whole = false;
+        EXPECT_TRUE(RawRecords(world.ReadWholeFile(logs.rawPath), &whole).size() == 3 && whole)
+            << Formatted("mode %lu: expected 3 whole headers in the raw record file", row.mode);
+        const std::string textLog = world.ReadWholeFile(logs.textPath);
+        EXPECT_TRUE(
+            textLog.find(details[0].empty() ? records[0] : details[0].back()) != std::string::npos &&
+            (row.frames == 0 || textLog.find(summary[0] + summary[1] + summary[2]) != std::string::npos))
+            << Formatted("mode %lu: expected the details and the summary in the text log file, got \"%s\"",
+                         row.mode, Shown(textLog).c_str());
+    }
+}
+
 // A file, a hard link and a symbolic link under the raw record file's or the text log file's name for each
 // of the next seconds are left as they were, and the records go to a pair under the first free time; with
 // every name taken for longer than the tracker tries, to the debugger output alone.

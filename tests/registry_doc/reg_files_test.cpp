@@ -1,10 +1,12 @@
 // The files in registry/ imported into the simulated registry as regedit imports them, with the module
 // loaded afterwards: each mode file turns tracking on in its mode, the log location and the fail size
-// take effect, the switch-off file leaves tracking off with no switch behind, and every file is plain
-// ASCII under the 5.00 header and sets only documented switches in the 64-bit view.
+// take effect, the call stack and data byte counts are read with tracking on, the switch-off file leaves
+// tracking off with no switch behind, and every file is plain ASCII under the 5.00 header and sets only
+// documented switches in the 64-bit view.
 #include "reg_file.h"
 #include "registry_table.h"
 #include "simulated_machine.h"
+#include "value_access_scenarios.h"
 
 #include <gtest/gtest.h>
 
@@ -29,6 +31,16 @@ const std::map<std::string, int> modeFiles = {
     {"tracking-on-mode-2-page-guarded.reg", 2},
     {"tracking-on-mode-3-guarded-process-heap.reg", 3},
     {"tracking-on-mode-4-guarded-runtime-heap.reg", 4},
+};
+// The files that set a count for the reports, with their value and the largest count that takes effect.
+struct CountFile {
+    std::string file;
+    std::string value;
+    DWORD limit;
+};
+const CountFile countFiles[] = {
+    {"tracking-call-stacks.reg", "TrackMemoryStackDepth", 32},
+    {"tracking-data-bytes.reg", "TrackMemoryDataBytes", 256},
 };
 
 std::vector<std::string> RegFileNames() {
@@ -103,6 +115,9 @@ class RegistryFilesTest : public ::testing::Test {
 
 TEST_F(RegistryFilesTest, AreAllCoveredByTheseTests) {
     std::vector<std::string> known = {logLocationFile, failSizeFile, offFile};
+    for (const CountFile& row : countFiles) {
+        known.push_back(row.file);
+    }
     for (const auto& entry : modeFiles) {
         known.push_back(entry.first);
     }
@@ -251,10 +266,38 @@ TEST_F(RegistryFilesTest, FailSizeFileMakesRequestsOfItsSizeFailInEveryMode) {
     }
 }
 
+TEST_F(RegistryFilesTest, CountFilesSetACountThatTheModuleReadsOnlyWithTrackingOn) {
+    for (const CountFile& row : countFiles) {
+        DWORD count = DwordOf(OnlyValue(row.file));
+        EXPECT_TRUE(count > 0 && count <= row.limit) << row.file << " sets " << count << ", not taken as set";
+        for (bool trackingOn : {false, true}) {
+            machine.Reset();
+            if (trackingOn) {
+                Import("tracking-on-mode-1-heap.reg");
+            }
+            Import(row.file);
+            TestBuildModule module;
+            ASSERT_TRUE(module.Loaded() && module.HasHooks()) << LoadedModule::LoadError();
+            EXPECT_EQ(trackingOn ? 1 : 0, module.TrackMode()) << row.file;
+            // The module found the value where the file put it, with the type it expects.
+            std::vector<ObservedAccess> log = LoggedAccesses(row.file);
+            bool read = std::any_of(log.begin(), log.end(), [&](const ObservedAccess& access) {
+                return access.name == row.value && access.operation == winsim::ValueAccess::Read &&
+                       access.existed && access.type == REG_DWORD;
+            });
+            EXPECT_EQ(trackingOn, read)
+                << row.file << ": read by the module, with tracking on " << trackingOn;
+        }
+    }
+}
+
 TEST_F(RegistryFilesTest, OffFileSwitchesTrackingOffAndLeavesNoSwitchBehind) {
     Import("tracking-on-mode-2-page-guarded.reg");
     Import(logLocationFile);
     Import(failSizeFile);
+    for (const CountFile& row : countFiles) {
+        Import(row.file);
+    }
     // Set by hand, as the README shows with reg add.
     winsim::SetDwordValue(HKEY_LOCAL_MACHINE, switchesKey, u"AppendTRVSymbolServerPath", 1);
     winsim::SetValue(HKEY_CURRENT_USER, noteKey, u"LeakedModule", REG_BINARY, winsim::Bytes{'C', ':', '\\'});

@@ -104,6 +104,8 @@ std::vector<ObservedAccess> RunTracking(SimulatedMachine& machine, DWORD mode, D
     }
     SeedNumber(HKEY_LOCAL_MACHINE, switchesKey, u"TrackMemoryFailSize", 0x10000, REG_DWORD);
     SeedNumber(HKEY_LOCAL_MACHINE, switchesKey, u"AppendTRVSymbolServerPath", 1, REG_DWORD);
+    SeedNumber(HKEY_LOCAL_MACHINE, switchesKey, u"TrackMemoryStackDepth", 16, REG_DWORD);
+    SeedNumber(HKEY_LOCAL_MACHINE, switchesKey, u"TrackMemoryDataBytes", 64, REG_DWORD);
 
     TestBuildModule module;
     EXPECT_TRUE(module.Loaded() && module.HasHooks())

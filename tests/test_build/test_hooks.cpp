@@ -57,6 +57,25 @@ ExitHandlerRegistration exitHandlerRegistration;
 
 } // namespace
 
+// A block leaked three calls deep, for the call stacks of the reports: each function notes the line of the
+// call it makes, innermost first. Never inlined, so that each keeps its own frame.
+int nestedLeakLines[3] = {};
+
+__attribute__((noinline)) void* nestedLeakInner(size_t size) {
+    void* block = (nestedLeakLines[0] = __LINE__, ::operator new(size, std::nothrow));
+    return block;
+}
+
+__attribute__((noinline)) void* nestedLeakMiddle(size_t size) {
+    void* block = (nestedLeakLines[1] = __LINE__, nestedLeakInner(size));
+    return block;
+}
+
+__attribute__((noinline)) void* nestedLeakOuter(size_t size) {
+    void* block = (nestedLeakLines[2] = __LINE__, nestedLeakMiddle(size));
+    return block;
+}
+
 extern "C" {
 
 // A block of `size` bytes through the module's operator new (kind 0) or operator new[] (kind 1); null on
@@ -77,6 +96,23 @@ void* vracoinsTestHook_leak(size_t size) {
 // The source line and file of the allocation above; the line is 0 before the first call.
 int vracoinsTestHook_leakLine() {
     return leakCallLine;
+}
+
+// `count` blocks of `size` bytes into `blocks`, each made by nestedLeakOuter through nestedLeakMiddle and
+// nestedLeakInner and meant to be left live, all from one call site: the loop is never unrolled, so that
+// their stacks are the same. `lines` receives the line of each function's call, innermost first.
+void vracoinsTestHook_leakNested(size_t size, unsigned count, void** blocks, int* lines) {
+#if defined(__clang__)
+#pragma clang loop unroll(disable)
+#else
+#pragma GCC unroll 1
+#endif
+    for (unsigned i = 0; i < count; ++i) {
+        blocks[i] = nestedLeakOuter(size);
+    }
+    for (int i = 0; i < 3; ++i) {
+        lines[i] = nestedLeakLines[i];
+    }
 }
 
 const char* vracoinsTestHook_leakFile() {

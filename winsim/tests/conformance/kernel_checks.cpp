@@ -2,7 +2,7 @@
 // refuses a name that exists and tells its identity and its number of names; a file goes when a handle
 // opened for deletion marks it and closes; security descriptors come from their SDDL text and go back with
 // LocalFree; libraries of the system directory are loaded from there by name and hand out their functions
-// by name.
+// by name; a stack back trace begins in the function that asks for it.
 #include "conformance.h"
 
 #include <cctype>
@@ -216,4 +216,42 @@ TEST_F(ConformanceCheck, SystemLibrariesComeFromTheSystemDirectoryWithTheirFunct
                     nullptr &&
                 GetLastError() == ERROR_MOD_NOT_FOUND)
         << Formatted("an unknown library: error %lu", static_cast<unsigned long>(GetLastError()));
+}
+
+namespace {
+
+struct Trace {
+    void* frames[8];
+    WORD count;
+};
+
+// Captures the stack from here, skipping `skip` frames; `returnAddress` receives this function's own.
+__attribute__((noinline)) Trace CaptureHere(DWORD skip, void** returnAddress) {
+    *returnAddress = __builtin_return_address(0);
+    Trace trace = {};
+    trace.count = RtlCaptureStackBackTrace(skip, 8, trace.frames, nullptr);
+    return trace;
+}
+
+} // namespace
+
+// A back trace begins with the return address into the function that asked for it, then the one into its
+// caller; a skip leaves out the innermost frames.
+TEST_F(ConformanceCheck, AStackBackTraceBeginsInTheFunctionThatAsksForIt) {
+    for (DWORD skip : {0u, 1u}) {
+        void* returnAddress = nullptr;
+        const Trace trace = CaptureHere(skip, &returnAddress);
+        const auto start = reinterpret_cast<uintptr_t>(&CaptureHere);
+        const auto first = reinterpret_cast<uintptr_t>(trace.frames[0]);
+        EXPECT_TRUE(trace.count >= 2 && trace.count <= 8)
+            << Formatted("skip %lu: %u frames", static_cast<unsigned long>(skip), trace.count);
+        if (skip == 0) {
+            EXPECT_TRUE(first > start && first - start < 512 && trace.frames[1] == returnAddress)
+                << Formatted("expected a frame in the capturing function at %p, then %p; got %p, %p",
+                             reinterpret_cast<void*>(start), returnAddress, trace.frames[0], trace.frames[1]);
+        } else {
+            EXPECT_TRUE(trace.frames[0] == returnAddress)
+                << Formatted("skipping one: expected %p first, got %p", returnAddress, trace.frames[0]);
+        }
+    }
 }
