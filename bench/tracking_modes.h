@@ -18,8 +18,10 @@ constexpr const char* kModeLabels[] = {"pass-through (tracking off)", "mode 1 (p
 // The modes measured with call stacks, and the stack depths (TrackMemoryStackDepth) they are measured with.
 constexpr int kStackModes[] = {1, 3};
 constexpr uint32_t kStackDepths[] = {8, 32};
-// What a pair with stacks of 8 frames may cost at most, as a multiple of the same mode without stacks.
-constexpr double kStackDepth8Target = 2.0;
+// What a pair with stacks of kTargetedStackDepth frames may cost at most on the host, as a multiple of the
+// same mode without stacks.
+constexpr uint32_t kTargetedStackDepth = 8;
+constexpr double kTargetedStackRatio = 2.0;
 
 // "mode1-stack8": a mode with stacks of `depth` frames; the mode's own name without stacks.
 inline std::string StackModeName(int mode, uint32_t depth) {

@@ -2,8 +2,8 @@
 // each tracking mode against the pass-through hooks, modes 1 and 3 with call stacks against the same mode
 // without, the page-guarded mode against Electric Fence on the same workload (in a process of its own),
 // the post pass's rename against the number of copies that already exist, and the memory that a block
-// costs in each mode. Everything is measured in rounds; each
-// ratio is taken within a round and reported as the median and spread over the rounds.
+// costs in each mode. Everything is measured in rounds; each ratio is taken within a round and reported as
+// the median and spread over the rounds.
 //
 // Options (before benchmark's own --benchmark_* options, which are passed on):
 //   --rounds=N           rounds of every benchmark (default 7)
@@ -164,7 +164,8 @@ std::vector<Comparison> Comparisons() {
                 comparisons.push_back(
                     {StackModeLabel(mode, depth) + " / without stacks, " + std::to_string(size) + " B",
                      WorkloadName(StackModeName(mode, depth), size, 1),
-                     WorkloadName(kModeNames[mode], size, 1), depth == 8 ? kStackDepth8Target : 0});
+                     WorkloadName(kModeNames[mode], size, 1),
+                     depth == kTargetedStackDepth ? kTargetedStackRatio : 0});
             }
         }
     }
