@@ -95,4 +95,13 @@ uint64_t LayoutOverhead(int mode, uint64_t size, uint64_t pageSize) {
     }
 }
 
+uint64_t CallStackOverhead(uint32_t depth) {
+    if (depth == 0) {
+        return 0;
+    }
+    const uint64_t stackBytes = 8 + 8 * uint64_t{depth};
+    const uint64_t chunk = RoundUp16(stackBytes + 8);
+    return chunk < 32 ? 32 : chunk;
+}
+
 } // namespace vracoins_bench

@@ -26,4 +26,9 @@ bool MeasureBlockFootprint(const AllocatorEntry& entry, size_t size, size_t coun
 // pages.
 uint64_t LayoutOverhead(int mode, uint64_t size, uint64_t pageSize);
 
+// What the call stack of `depth` frames (0: none) that the tracker keeps of a live block takes from the
+// run-time heap: 8 bytes of frame count and hash and 8 per frame, in a chunk of malloc's (8 bytes of size
+// field, rounded up to 16, at least 32).
+uint64_t CallStackOverhead(uint32_t depth);
+
 } // namespace vracoins_bench

@@ -11,11 +11,14 @@ namespace {
 
 const std::u16string switchesKey = u"SOFTWARE\\Orvale\\DIZadaridi";
 
-void SetTrackingSwitch(int mode) {
+void SetTrackingSwitches(int mode, uint32_t stackDepth) {
     winsim::DeleteKeyTree(HKEY_LOCAL_MACHINE, switchesKey);
     if (mode != kNoSwitchesKey) {
         winsim::SetDwordValue(HKEY_LOCAL_MACHINE, switchesKey, u"TrackMemoryAllocation",
                               static_cast<DWORD>(mode));
+    }
+    if (mode != kNoSwitchesKey && stackDepth != 0) {
+        winsim::SetDwordValue(HKEY_LOCAL_MACHINE, switchesKey, u"TrackMemoryStackDepth", stackDepth);
     }
 }
 
@@ -25,14 +28,14 @@ const char* ModulePath(ModuleBuild build) {
 
 } // namespace
 
-bool ModuleUnderBench::Use(ModuleBuild build, int mode, std::string* problem) {
-    if (handle_ != nullptr && build_ == build && mode_ == mode) {
+bool ModuleUnderBench::Use(ModuleBuild build, int mode, uint32_t stackDepth, std::string* problem) {
+    if (handle_ != nullptr && build_ == build && mode_ == mode && stackDepth_ == stackDepth) {
         return true;
     }
     if (!Unload(problem)) {
         return false;
     }
-    SetTrackingSwitch(mode);
+    SetTrackingSwitches(mode, stackDepth);
     winsim::ClearDebugOutput();
     handle_ = dlopen(ModulePath(build), RTLD_NOW | RTLD_LOCAL);
     if (handle_ == nullptr) {
@@ -41,6 +44,7 @@ bool ModuleUnderBench::Use(ModuleBuild build, int mode, std::string* problem) {
     }
     build_ = build;
     mode_ = mode;
+    stackDepth_ = stackDepth;
     entry_ = reinterpret_cast<CoInstallerEntry>(dlsym(handle_, "VRACoInstallerEntryProc"));
     if (entry_ == nullptr) {
         *problem = "the module does not export VRACoInstallerEntryProc";
@@ -58,7 +62,29 @@ bool ModuleUnderBench::Use(ModuleBuild build, int mode, std::string* problem) {
     }
     // The mode is read at the first allocation.
     allocator_.release(allocator_.allocate(1, 0), 0);
-    return ModeInForceIsModeSet(trackMode(), mode, problem);
+    if (!ModeInForceIsModeSet(trackMode(), mode, problem)) {
+        return false;
+    }
+    return mode < 1 || StacksAsSet(problem);
+}
+
+bool ModuleUnderBench::StacksAsSet(std::string* problem) {
+    auto allocationCount =
+        reinterpret_cast<AllocationCountEntry>(dlsym(handle_, "vracoinsTestHook_allocationCount"));
+    auto setBreakOnAllocId =
+        reinterpret_cast<SetBreakOnAllocIdEntry>(dlsym(handle_, "vracoinsTestHook_setBreakOnAllocId"));
+    if (allocationCount == nullptr || setBreakOnAllocId == nullptr) {
+        *problem = "the module's test build lacks the entry points of its in-use dump";
+        return false;
+    }
+    winsim::ClearDebugOutput();
+    if (!DumpOneLiveBlock(allocator_, allocationCount, setBreakOnAllocId)) {
+        *problem = "an allocation failed";
+        return false;
+    }
+    std::string dump = winsim::DebugOutput();
+    winsim::ClearDebugOutput();
+    return StackInForceIsStackSet(dump, stackDepth_, problem);
 }
 
 bool ModuleUnderBench::Unload(std::string* problem) {

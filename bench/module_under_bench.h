@@ -1,11 +1,12 @@
-// The module as the benchmarks load it: dlopen over the simulated machine, with the tracker's switch set
-// to the mode under measurement before the load (the module reads it at its first allocation and keeps
-// it until it is unloaded), and dlclose, which runs the tracker's final report.
+// The module as the benchmarks load it: dlopen over the simulated machine, with the tracker's switches set
+// to the mode and call stack depth under measurement before the load (the module reads them at its first
+// allocation and keeps them until it is unloaded), and dlclose, which runs the tracker's final report.
 #pragma once
 
 #include "bench/allocation_workload.h"
 #include "platform/platform.h"
 
+#include <cstdint>
 #include <string>
 
 namespace vracoins_bench {
@@ -26,10 +27,15 @@ class ModuleUnderBench {
     ModuleUnderBench(const ModuleUnderBench&) = delete;
     ModuleUnderBench& operator=(const ModuleUnderBench&) = delete;
 
-    // Loads `build` with "TrackMemoryAllocation" set to `mode` (kNoSwitchesKey: no key), unless it is
-    // loaded that way already. False, with the reason in `problem`, when the module does not load, lacks
-    // its entry points, or runs in another mode than the one set.
-    bool Use(ModuleBuild build, int mode, std::string* problem);
+    // Loads `build` with "TrackMemoryAllocation" set to `mode` (kNoSwitchesKey: no key) and
+    // "TrackMemoryStackDepth" to `stackDepth` (0: not set), unless it is loaded that way already. False,
+    // with the reason in `problem`, when the module does not load, lacks its entry points, or runs in
+    // another mode than the one set; or, in the test build with tracking on, when a block made by the
+    // caller is not listed with as many frames as set (the caller runs below enough frames of its own:
+    // RunBelowFrames).
+    bool Use(ModuleBuild build, int mode, uint32_t stackDepth, std::string* problem);
+    // Without call stacks.
+    bool Use(ModuleBuild build, int mode, std::string* problem) { return Use(build, mode, 0, problem); }
     // dlclose. The tracker's final report must not name a leak: the benchmarks release every block.
     // False, with the report in `problem`, when it does.
     bool Unload(std::string* problem = nullptr);
@@ -39,9 +45,13 @@ class ModuleUnderBench {
     CoInstallerEntry entry() const { return entry_; }
 
   private:
+    // Whether the test build, loaded with tracking on, keeps the call stacks as deep as set.
+    bool StacksAsSet(std::string* problem);
+
     void* handle_ = nullptr;
     ModuleBuild build_ = ModuleBuild::Shipped;
     int mode_ = kNoSwitchesKey;
+    uint32_t stackDepth_ = 0;
     AllocatorEntry allocator_;
     CoInstallerEntry entry_ = nullptr;
 };

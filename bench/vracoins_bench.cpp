@@ -1,8 +1,9 @@
 // The module's benchmarks in one run: the pass-through hooks against the run-time heap called directly,
-// each tracking mode against the pass-through hooks, the page-guarded mode against Electric Fence on the
-// same workload (in a process of its own), the post pass's rename against the number of copies that
-// already exist, and the memory that a block costs in each mode. Everything is measured in rounds; each
-// ratio is taken within a round and reported as the median and spread over the rounds.
+// each tracking mode against the pass-through hooks, modes 1 and 3 with call stacks against the same mode
+// without, the page-guarded mode against Electric Fence on the same workload (in a process of its own),
+// the post pass's rename against the number of copies that already exist, and the memory that a block
+// costs in each mode. Everything is measured in rounds; each ratio is taken within a round and reported as
+// the median and spread over the rounds.
 //
 // Options (before benchmark's own --benchmark_* options, which are passed on):
 //   --rounds=N           rounds of every benchmark (default 7)
@@ -10,6 +11,7 @@
 //   --peer=PATH          the page-guard allocator to preload (default libefence.so.0)
 #include "bench/benchmark_workload.h"
 #include "bench/bench_results.h"
+#include "bench/caller_frames.h"
 #include "bench/memory_overhead.h"
 #include "bench/module_under_bench.h"
 #include "bench/peer_runs.h"
@@ -21,9 +23,11 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -58,24 +62,37 @@ Options TakeOptions(int* argc, char** argv) {
     return options;
 }
 
-void RunModuleWorkload(benchmark::State& state, int mode, size_t size, size_t batch) {
-    std::string problem;
-    if (!BenchModule().Use(ModuleBuild::Test, mode, &problem)) {
-        state.SkipWithError(problem.c_str());
-        return;
+void RunModuleWorkload(benchmark::State& state, int mode, uint32_t stackDepth, size_t size, size_t batch) {
+    auto run = [&]() {
+        std::string problem;
+        if (!BenchModule().Use(ModuleBuild::Test, mode, stackDepth, &problem)) {
+            state.SkipWithError(problem.c_str());
+            return;
+        }
+        RunAllocationWorkload(state, BenchModule().allocator(), size, batch);
+    };
+    if (mode == 0) {
+        run();
+    } else {
+        // Tracked blocks are made below as many frames as an application's, which the stacks are taken of.
+        RunBelowFrames(kWorkloadCallerFrames, run);
     }
-    RunAllocationWorkload(state, BenchModule().allocator(), size, batch);
+}
+
+bool IsStackMode(int mode) {
+    return std::find(std::begin(kStackModes), std::end(kStackModes), mode) != std::end(kStackModes);
 }
 
 // Benchmarks run in the order of their registration. The pass-through hooks of each size run right
-// between the two baselines that they are compared with, so that both sides of those ratios meet the
-// same load of a shared machine.
+// between the two baselines that they are compared with, and each size of a mode measured with call
+// stacks runs right before the same size with them, so that both sides of those ratios meet the same load
+// of a shared machine.
 void RegisterBenchmarks(const AllocatorEntry& direct, const AllocatorEntry& mallocCall) {
     for (size_t size : kBlockSizes) {
         benchmark::RegisterBenchmark(WorkloadName("direct", size, 1).c_str(), RunAllocationWorkload, direct,
                                      size, size_t{1});
-        benchmark::RegisterBenchmark(WorkloadName(kModeNames[0], size, 1).c_str(), RunModuleWorkload, 0, size,
-                                     size_t{1});
+        benchmark::RegisterBenchmark(WorkloadName(kModeNames[0], size, 1).c_str(), RunModuleWorkload, 0,
+                                     uint32_t{0}, size, size_t{1});
         benchmark::RegisterBenchmark(WorkloadName("malloc-call", size, 1).c_str(), RunAllocationWorkload,
                                      mallocCall, size, size_t{1});
     }
@@ -86,7 +103,14 @@ void RegisterBenchmarks(const AllocatorEntry& direct, const AllocatorEntry& mall
             }
             for (size_t size : kBlockSizes) {
                 benchmark::RegisterBenchmark(WorkloadName(kModeNames[mode], size, batch).c_str(),
-                                             RunModuleWorkload, mode, size, batch);
+                                             RunModuleWorkload, mode, uint32_t{0}, size, batch);
+                if (batch > 1 || !IsStackMode(mode)) {
+                    continue;
+                }
+                for (uint32_t depth : kStackDepths) {
+                    benchmark::RegisterBenchmark(WorkloadName(StackModeName(mode, depth), size, 1).c_str(),
+                                                 RunModuleWorkload, mode, depth, size, size_t{1});
+                }
             }
         }
     }
@@ -134,6 +158,17 @@ std::vector<Comparison> Comparisons() {
                  WorkloadName(kModeNames[mode], size, 1), WorkloadName("pass-through", size, 1), 0});
         }
     }
+    for (int mode : kStackModes) {
+        for (uint32_t depth : kStackDepths) {
+            for (size_t size : kBlockSizes) {
+                comparisons.push_back(
+                    {StackModeLabel(mode, depth) + " / without stacks, " + std::to_string(size) + " B",
+                     WorkloadName(StackModeName(mode, depth), size, 1),
+                     WorkloadName(kModeNames[mode], size, 1),
+                     depth == kTargetedStackDepth ? kTargetedStackRatio : 0});
+            }
+        }
+    }
     for (size_t batch : {size_t{1}, kBatchBlocks}) {
         for (size_t size : kBlockSizes) {
             std::string what =
@@ -160,6 +195,26 @@ std::vector<Comparison> Comparisons() {
     return comparisons;
 }
 
+// A row of the memory table: a mode, with call stacks of `stackDepth` frames or none.
+struct MemoryRow {
+    int mode;
+    uint32_t stackDepth;
+};
+
+// Each mode, the modes measured with call stacks followed by their rows with stacks.
+std::vector<MemoryRow> MemoryRows() {
+    std::vector<MemoryRow> rows;
+    for (int mode = 0; mode <= kHighestTrackingMode; ++mode) {
+        rows.push_back({mode, 0});
+        if (IsStackMode(mode)) {
+            for (uint32_t depth : kStackDepths) {
+                rows.push_back({mode, depth});
+            }
+        }
+    }
+    return rows;
+}
+
 void PrintMemoryTable() {
     const size_t count = 2048;
     uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
@@ -170,21 +225,25 @@ void PrintMemoryTable() {
     std::printf(
         "| Mode | Size | Heap in use | Pages mapped | Resident | Measured overhead | Layout figure |\n");
     std::printf("|---|---:|---:|---:|---:|---:|---:|\n");
-    for (int mode = 0; mode <= 4; ++mode) {
-        std::string problem;
-        if (!BenchModule().Use(ModuleBuild::Test, mode, &problem)) {
-            std::printf("| %s | not measured: %s |\n", kModeLabels[mode], problem.c_str());
-            continue;
-        }
-        for (size_t size : kBlockSizes) {
-            BlockFootprint footprint;
-            bool complete = MeasureBlockFootprint(BenchModule().allocator(), size, count, &footprint);
-            double overhead = footprint.heapBytes + footprint.pageBytes - static_cast<double>(size);
-            std::printf("| %s | %zu | %.0f | %.0f | %.0f | %.0f%s | %llu |\n", kModeLabels[mode], size,
-                        footprint.heapBytes, footprint.pageBytes, footprint.residentBytes, overhead,
-                        complete ? "" : " (allocation failed)",
-                        static_cast<unsigned long long>(LayoutOverhead(mode, size, page)));
-        }
+    for (const MemoryRow& row : MemoryRows()) {
+        const std::string label = StackModeLabel(row.mode, row.stackDepth);
+        // Below as many frames as the timed workload, so that the stacks kept are as deep as set.
+        RunBelowFrames(kWorkloadCallerFrames, [&]() {
+            std::string problem;
+            if (!BenchModule().Use(ModuleBuild::Test, row.mode, row.stackDepth, &problem)) {
+                std::printf("| %s | not measured: %s |\n", label.c_str(), problem.c_str());
+                return;
+            }
+            for (size_t size : kBlockSizes) {
+                BlockFootprint footprint;
+                bool complete = MeasureBlockFootprint(BenchModule().allocator(), size, count, &footprint);
+                double overhead = footprint.heapBytes + footprint.pageBytes - static_cast<double>(size);
+                uint64_t layout = LayoutOverhead(row.mode, size, page) + CallStackOverhead(row.stackDepth);
+                std::printf("| %s | %zu | %.0f | %.0f | %.0f | %.0f%s | %llu |\n", label.c_str(), size,
+                            footprint.heapBytes, footprint.pageBytes, footprint.residentBytes, overhead,
+                            complete ? "" : " (allocation failed)", static_cast<unsigned long long>(layout));
+            }
+        });
     }
     std::string problem;
     if (!BenchModule().Unload(&problem)) {

@@ -1,8 +1,10 @@
 // The benchmark program's own arithmetic and measuring, which the published figures rest on: the ratios
 // and their summary over rounds, the result lines exchanged with the peer process, the per-block figures
-// of the block layout, and the measuring of a block's memory on the running process.
+// of the block layout and of the call stacks, the measuring of a block's memory on the running process,
+// and the reading of the call stacks kept from the tracker's in-use dump.
 #include "bench/bench_results.h"
 #include "bench/memory_overhead.h"
+#include "bench/module_checks.h"
 #include "bench/ratio_table.h"
 
 #include <gtest/gtest.h>
@@ -102,6 +104,10 @@ TEST(LayoutFigures, MatchTheBlockLayoutExamples) {
 }
 
 // Test allocators whose cost per block is known.
+size_t callStackRequest = 0;
+void* CallStackEntry(size_t, int) {
+    return std::malloc(callStackRequest);
+}
 void* MallocEntry(size_t size, int) {
     return std::malloc(size);
 }
@@ -138,6 +144,62 @@ TEST(BlockFootprint, PagesMappedOutsideTheHeapAreMeasured) {
     EXPECT_DOUBLE_EQ(static_cast<double>(kPagesPerMappedBlock * sysconf(_SC_PAGESIZE)), footprint.pageBytes)
         << "address space per block of three mapped pages";
     EXPECT_DOUBLE_EQ(0.0, footprint.heapBytes) << "mapped blocks take nothing from the heap";
+}
+
+// The figure for a call stack is what malloc takes for the tracker's request of 8 + 8 * depth bytes.
+TEST(CallStackFigures, MatchWhatMallocTakesForTheStack) {
+    struct Row {
+        uint32_t depth;
+        uint64_t figure;
+    };
+    const Row rows[] = {{1, 32}, {2, 32}, {8, 80}, {32, 272}};
+    EXPECT_EQ(0u, CallStackOverhead(0)) << "no stack is kept";
+    for (const Row& row : rows) {
+        EXPECT_EQ(row.figure, CallStackOverhead(row.depth)) << "depth " << row.depth;
+        callStackRequest = 8 + 8 * size_t{row.depth};
+        AllocatorEntry entry;
+        entry.allocate = CallStackEntry;
+        entry.release = FreeEntry;
+        BlockFootprint footprint;
+        ASSERT_TRUE(MeasureBlockFootprint(entry, 1, 512, &footprint));
+        EXPECT_DOUBLE_EQ(static_cast<double>(CallStackOverhead(row.depth)), footprint.heapBytes)
+            << "heap bytes in use per stack of depth " << row.depth;
+    }
+}
+
+// In-use dumps as the tracker writes them: a record line, then its frame lines.
+TEST(StackInForce, TheFramesOfTheLastListedBlockAreCounted) {
+    const std::string earlier = "MemoryInUse allocPtr=\"0x10\" id=\"1\" size=\"8\"\r\n"
+                                "    #0 0x0000000000001000 module.so+0x1000 Reserve\r\n";
+    auto frames = [](int count) {
+        std::string lines;
+        for (int i = 0; i < count; ++i) {
+            lines += "    #" + std::to_string(i) + " 0x0000000000002000 bench+0x2000\r\n";
+        }
+        return lines;
+    };
+    const std::string listed = "MemoryInUse allocPtr=\"0x20\" id=\"9\" size=\"16\"\r\n";
+    const std::string summary = "2 allocations active, consuming 24 bytes\r\n";
+    struct Row {
+        std::string dump;
+        uint32_t set;
+        bool asSet;
+        const char* what;
+    };
+    const Row rows[] = {
+        {earlier + listed + frames(8) + summary, 8, true, "eight frames of the last block, eight set"},
+        {earlier + listed + frames(8) + summary, 32, false, "eight frames of the last block, 32 set"},
+        {earlier + listed + frames(6) + summary, 8, false, "a walk that stopped early"},
+        {earlier + listed + summary, 1, false, "the earlier block's frame is not the last block's"},
+        {listed + summary, 0, true, "no stacks kept, none set"},
+        {summary, 0, false, "no block listed"},
+        {"", 0, false, "no dump at all"},
+    };
+    for (const Row& row : rows) {
+        std::string problem;
+        EXPECT_EQ(row.asSet, StackInForceIsStackSet(row.dump, row.set, &problem)) << row.what;
+        EXPECT_EQ(row.asSet, problem.empty()) << row.what << ": " << problem;
+    }
 }
 
 } // namespace

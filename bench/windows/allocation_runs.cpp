@@ -1,11 +1,15 @@
 #include "bench/windows/allocation_runs.h"
 
 #include "bench/allocation_workload.h"
+#include "bench/caller_frames.h"
 #include "bench/tracking_modes.h"
 #include "bench/windows/module_in_mode.h"
 #include "bench/windows/timing_loop.h"
 
 #include <windows.h>
+
+#include <algorithm>
+#include <iterator>
 
 namespace vracoins_bench {
 
@@ -42,10 +46,33 @@ AllocatorEntry DirectHeapEntry(HMODULE library, const std::string& prefix) {
     return entry;
 }
 
+// Loads the test build with the switches set to `mode` and `stackDepth`, checks the stacks kept when it
+// keeps any, and times the workload of every size in it, under the mode's name with stacks.
+void TimeModuleInMode(ModuleInMode& module, int mode, uint32_t stackDepth, double minSeconds,
+                      Timings* timings, std::vector<std::string>* problems) {
+    const std::string name = StackModeName(mode, stackDepth);
+    std::string problem;
+    if (!SetTrackingSwitches(mode, stackDepth, &problem) ||
+        !module.Load(BesideProgram(kTestBuildDll), mode, &problem) ||
+        (stackDepth != 0 && !module.StacksAre(stackDepth, &problem))) {
+        problems->push_back(StackModeLabel(mode, stackDepth) + ": " + problem);
+        module.Unload(nullptr);
+        return;
+    }
+    for (size_t size : kBlockSizes) {
+        TimeWorkload(WorkloadName(name, size, 1), module.allocator(), size, minSeconds, timings, problems);
+    }
+    if (!module.Unload(&problem)) {
+        problems->push_back(StackModeLabel(mode, stackDepth) + ": " + problem);
+    }
+}
+
 } // namespace
 
 // The pass-through hooks of each size run right between the two baselines that they are compared with,
-// so that both sides of those ratios meet the same load of a shared machine; the tracking modes follow.
+// so that both sides of those ratios meet the same load of a shared machine; the tracking modes follow,
+// modes 1 and 3 each right before themselves with call stacks. The tracked modes run below as many frames
+// as an application's, which the stacks are taken of.
 void RunAllocationRound(winetest::DebugOutputCapture& capture, double minSeconds, Timings* timings,
                         std::vector<std::string>* problems) {
     const std::string directPath = BesideProgram(kDirectHeapDll);
@@ -58,29 +85,33 @@ void RunAllocationRound(winetest::DebugOutputCapture& capture, double minSeconds
     const AllocatorEntry direct = DirectHeapEntry(directHeap, "benchDirect");
     const AllocatorEntry mallocCall = DirectHeapEntry(directHeap, "benchMalloc");
     ModuleInMode module(capture);
-    for (int mode = 0; mode <= kHighestTrackingMode; ++mode) {
-        std::string problem;
-        if (!SetTrackingSwitch(mode, &problem) ||
-            !module.Load(BesideProgram(kTestBuildDll), mode, &problem)) {
-            problems->push_back(std::string(kModeLabels[mode]) + ": " + problem);
-            module.Unload(nullptr);
-            continue;
-        }
+    std::string problem;
+    if (!SetTrackingSwitch(0, &problem) || !module.Load(BesideProgram(kTestBuildDll), 0, &problem)) {
+        problems->push_back(std::string(kModeLabels[0]) + ": " + problem);
+        module.Unload(nullptr);
+    } else {
         for (size_t size : kBlockSizes) {
-            if (mode == 0) {
-                TimeWorkload(WorkloadName("direct", size, 1), direct, size, minSeconds, timings, problems);
-            }
-            TimeWorkload(WorkloadName(kModeNames[mode], size, 1), module.allocator(), size, minSeconds,
-                         timings, problems);
-            if (mode == 0) {
-                TimeWorkload(WorkloadName("malloc-call", size, 1), mallocCall, size, minSeconds, timings,
-                             problems);
-            }
+            TimeWorkload(WorkloadName("direct", size, 1), direct, size, minSeconds, timings, problems);
+            TimeWorkload(WorkloadName(kModeNames[0], size, 1), module.allocator(), size, minSeconds, timings,
+                         problems);
+            TimeWorkload(WorkloadName("malloc-call", size, 1), mallocCall, size, minSeconds, timings,
+                         problems);
         }
         if (!module.Unload(&problem)) {
-            problems->push_back(std::string(kModeLabels[mode]) + ": " + problem);
+            problems->push_back(std::string(kModeLabels[0]) + ": " + problem);
         }
     }
+    RunBelowFrames(kWorkloadCallerFrames, [&]() {
+        for (int mode = 1; mode <= kHighestTrackingMode; ++mode) {
+            TimeModuleInMode(module, mode, 0, minSeconds, timings, problems);
+            if (std::find(std::begin(kStackModes), std::end(kStackModes), mode) == std::end(kStackModes)) {
+                continue;
+            }
+            for (uint32_t depth : kStackDepths) {
+                TimeModuleInMode(module, mode, depth, minSeconds, timings, problems);
+            }
+        }
+    });
     FreeLibrary(directHeap);
 }
 
@@ -101,6 +132,16 @@ std::vector<Comparison> AllocationComparisons() {
             comparisons.push_back(
                 {std::string(kModeLabels[mode]) + " / pass-through, " + std::to_string(size) + " B",
                  WorkloadName(kModeNames[mode], size, 1), WorkloadName("pass-through", size, 1), 0});
+        }
+    }
+    for (int mode : kStackModes) {
+        for (uint32_t depth : kStackDepths) {
+            for (size_t size : kBlockSizes) {
+                comparisons.push_back(
+                    {StackModeLabel(mode, depth) + " / without stacks, " + std::to_string(size) + " B",
+                     WorkloadName(StackModeName(mode, depth), size, 1),
+                     WorkloadName(kModeNames[mode], size, 1), 0});
+            }
         }
     }
     for (size_t size : kBlockSizes) {

@@ -20,12 +20,19 @@ std::string BesideProgram(const char* fileName) {
     return directory + fileName;
 }
 
-bool SetTrackingSwitch(int mode, std::string* problem) {
+bool SetTrackingSwitches(int mode, uint32_t stackDepth, std::string* problem) {
     winetest::DeleteKeyTree(HKEY_LOCAL_MACHINE, kSwitchesKey);
-    const LONG status = winetest::WriteDword(HKEY_LOCAL_MACHINE, kSwitchesKey, L"TrackMemoryAllocation",
-                                             static_cast<DWORD>(mode));
+    LONG status = winetest::WriteDword(HKEY_LOCAL_MACHINE, kSwitchesKey, L"TrackMemoryAllocation",
+                                       static_cast<DWORD>(mode));
     if (status != ERROR_SUCCESS) {
         *problem = "TrackMemoryAllocation could not be set: error " + std::to_string(status);
+        return false;
+    }
+    if (stackDepth != 0) {
+        status = winetest::WriteDword(HKEY_LOCAL_MACHINE, kSwitchesKey, L"TrackMemoryStackDepth", stackDepth);
+    }
+    if (status != ERROR_SUCCESS) {
+        *problem = "TrackMemoryStackDepth could not be set: error " + std::to_string(status);
         return false;
     }
     return true;
@@ -69,6 +76,23 @@ bool ModuleInMode::Load(const std::string& path, int wanted, std::string* proble
     // The mode is read at the first allocation.
     entry.release(entry.allocate(1, 0), 0);
     return ModeInForceIsModeSet(TrackModeInForce(module), wanted, problem);
+}
+
+bool ModuleInMode::StacksAre(uint32_t stackDepth, std::string* problem) {
+    auto allocationCount = ExportOf<AllocationCountEntry>(module, "vracoinsTestHook_allocationCount");
+    auto setBreakOnAllocId = ExportOf<SetBreakOnAllocIdEntry>(module, "vracoinsTestHook_setBreakOnAllocId");
+    if (allocationCount == nullptr || setBreakOnAllocId == nullptr) {
+        *problem = "the module's test build lacks the entry points of its in-use dump";
+        return false;
+    }
+    capture.Clear();
+    if (!DumpOneLiveBlock(entry, allocationCount, setBreakOnAllocId)) {
+        *problem = "an allocation failed";
+        return false;
+    }
+    const std::string dump = capture.Text();
+    capture.Clear();
+    return StackInForceIsStackSet(dump, stackDepth, problem);
 }
 
 bool ModuleInMode::Unload(std::string* problem) {

@@ -1,10 +1,10 @@
 // The module's benchmarks under Windows (Wine here), in one run: the pass-through hooks against the
 // MinGW run-time's malloc and free called the same way, each tracking mode against the pass-through hooks
-// on the system's own heap, malloc and page calls, the page-guarded mode against the guarded mode on the
-// process heap, and the whole sample installation in each mode against tracking off. Everything is
-// measured in rounds; each ratio is taken within a round and reported as the median and spread over the
-// rounds, in the form of the host's tables (scripts/bench.sh runs both). Times are wall-clock
-// (QueryPerformanceCounter).
+// on the system's own heap, malloc and page calls, modes 1 and 3 with call stacks against the same mode
+// without, the page-guarded mode against the guarded mode on the process heap, and the whole sample
+// installation in each mode against tracking off. Everything is measured in rounds; each ratio is taken
+// within a round and reported as the median and spread over the rounds, in the form of the host's tables
+// (scripts/bench.sh runs both). Times are wall-clock (QueryPerformanceCounter).
 //
 // Options:
 //   --rounds=N           rounds of every benchmark (default 7)
