@@ -4,6 +4,7 @@
 #include "memtrack/track_config.h"
 #include "platform/platform.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -14,16 +15,41 @@ namespace {
 // skip and count together stay within the 63 frames that older Windows allows.
 constexpr uint32_t trackerFrames = 16;
 
+// How many frames lay before the operator's caller at a capture that found it. Later captures skip as
+// many and check that they begin at their caller, capturing from the start again when they do not.
+std::atomic<uint32_t> learnedSkip{0};
+
+// One multiply per frame: the hash only sorts stacks into buckets; equal hashes are compared frame by frame.
 uint32_t hashFrames(void* const* frames, uint32_t depth) {
-    // FNV-1a over the addresses.
-    uint32_t hash = 2166136261u;
+    uint64_t hash = depth;
     for (uint32_t i = 0; i < depth; ++i) {
-        uint64_t address = reinterpret_cast<uintptr_t>(frames[i]);
-        for (int byte = 0; byte < 8; ++byte) {
-            hash = (hash ^ static_cast<uint8_t>(address >> (8 * byte))) * 16777619u;
+        hash = (hash ^ reinterpret_cast<uintptr_t>(frames[i])) * 0x9E3779B97F4A7C15ull;
+        hash ^= hash >> 29;
+    }
+    return static_cast<uint32_t>(hash ^ (hash >> 32));
+}
+
+// The frames from the operator's caller outwards into `frames`, at most `wanted` of them; 0 when the
+// caller is not among them.
+uint32_t captureFromCaller(void* caller, uint32_t wanted, void** frames) {
+    const uint32_t skip = learnedSkip.load(std::memory_order_relaxed);
+    if (skip != 0) {
+        const uint32_t captured = RtlCaptureStackBackTrace(skip, wanted, frames, nullptr);
+        if (captured != 0 && frames[0] == caller) {
+            return captured;
         }
     }
-    return hash;
+    const uint32_t captured = RtlCaptureStackBackTrace(0, wanted + trackerFrames, frames, nullptr);
+    uint32_t first = 0;
+    while (first < captured && frames[first] != caller) {
+        ++first;
+    }
+    if (first == captured) {
+        return 0;
+    }
+    learnedSkip.store(first, std::memory_order_relaxed);
+    std::memmove(frames, &frames[first], (captured - first) * sizeof(void*));
+    return captured - first;
 }
 
 } // namespace
@@ -38,16 +64,10 @@ CallStack* captureCallStack(void* caller) {
         return nullptr;
     }
     void* frames[maxStackDepth + trackerFrames];
-    const uint32_t captured = RtlCaptureStackBackTrace(0, wanted + trackerFrames, frames, nullptr);
-    // The operator's caller is where the module's own frames begin.
-    uint32_t first = 0;
-    while (first < captured && frames[first] != caller) {
-        ++first;
-    }
-    void* const* kept = &frames[first];
-    uint32_t depth = captured - first;
-    if (first == captured) {
-        kept = &caller;
+    uint32_t depth = captureFromCaller(caller, wanted, frames);
+    if (depth == 0) {
+        // The frames above the caller cannot be found: the caller alone.
+        frames[0] = caller;
         depth = 1;
     }
     if (depth > wanted) {
@@ -58,7 +78,7 @@ CallStack* captureCallStack(void* caller) {
         return nullptr;
     }
     stack->depth = depth;
-    std::memcpy(stack->frames, kept, depth * sizeof(void*));
+    std::memcpy(stack->frames, frames, depth * sizeof(void*));
     stack->hash = hashFrames(stack->frames, depth);
     return stack;
 }
