@@ -9,6 +9,7 @@
 //   --rounds=N           rounds of every benchmark (default 7)
 //   --min-time=SECONDS   benchmark's minimum time per benchmark and round (default 0.1)
 //   --peer=PATH          the page-guard allocator to preload (default libefence.so.0)
+#include "bench/allocation_comparisons.h"
 #include "bench/benchmark_workload.h"
 #include "bench/bench_results.h"
 #include "bench/caller_frames.h"
@@ -140,35 +141,7 @@ std::vector<PeerConfiguration> PeerConfigurations(const Options& options) {
 
 std::vector<Comparison> Comparisons() {
     std::vector<Comparison> comparisons;
-    for (size_t size : kBlockSizes) {
-        std::string bytes = std::to_string(size) + " B";
-        comparisons.push_back({"pass-through hooks / hookless operators calling malloc+free, " + bytes,
-                               WorkloadName("pass-through", size, 1), WorkloadName("direct", size, 1), 1.05});
-    }
-    for (size_t size : kBlockSizes) {
-        std::string bytes = std::to_string(size) + " B";
-        comparisons.push_back({"pass-through hooks / malloc+free called by the entry itself, " + bytes,
-                               WorkloadName("pass-through", size, 1), WorkloadName("malloc-call", size, 1),
-                               0});
-    }
-    for (int mode = 1; mode <= 4; ++mode) {
-        for (size_t size : kBlockSizes) {
-            comparisons.push_back(
-                {std::string(kModeLabels[mode]) + " / pass-through, " + std::to_string(size) + " B",
-                 WorkloadName(kModeNames[mode], size, 1), WorkloadName("pass-through", size, 1), 0});
-        }
-    }
-    for (int mode : kStackModes) {
-        for (uint32_t depth : kStackDepths) {
-            for (size_t size : kBlockSizes) {
-                comparisons.push_back(
-                    {StackModeLabel(mode, depth) + " / without stacks, " + std::to_string(size) + " B",
-                     WorkloadName(StackModeName(mode, depth), size, 1),
-                     WorkloadName(kModeNames[mode], size, 1),
-                     depth == kTargetedStackDepth ? kTargetedStackRatio : 0});
-            }
-        }
-    }
+    AppendModeComparisons(&comparisons, 1.05, kTargetedStackRatio);
     for (size_t batch : {size_t{1}, kBatchBlocks}) {
         for (size_t size : kBlockSizes) {
             std::string what =

@@ -43,8 +43,8 @@ constexpr DWORD searchPathCapacity = 512;
 #define DEBUG_HELP_FUNCTIONS(F)                                                                              \
     F(SymGetOptions)                                                                                         \
     F(SymSetOptions)                                                                                         \
-    F(SymInitialize) F(SymCleanup) F(SymFromAddr) F(SymGetLineFromAddr64) F(SymGetSearchPath)                \
-        F(SymSetSearchPath)
+    F(SymInitialize)                                                                                         \
+    F(SymCleanup) F(SymFromAddr) F(SymGetLineFromAddr64) F(SymGetSearchPath) F(SymSetSearchPath)
 struct DebugHelpFunctions {
     DEBUG_HELP_FUNCTIONS(VRA_SYSTEM_FUNCTION)
 };

@@ -1,5 +1,6 @@
 #include "bench/windows/allocation_runs.h"
 
+#include "bench/allocation_comparisons.h"
 #include "bench/allocation_workload.h"
 #include "bench/caller_frames.h"
 #include "bench/tracking_modes.h"
@@ -117,33 +118,7 @@ void RunAllocationRound(winetest::DebugOutputCapture& capture, double minSeconds
 
 std::vector<Comparison> AllocationComparisons() {
     std::vector<Comparison> comparisons;
-    for (size_t size : kBlockSizes) {
-        comparisons.push_back(
-            {"pass-through hooks / hookless operators calling malloc+free, " + std::to_string(size) + " B",
-             WorkloadName("pass-through", size, 1), WorkloadName("direct", size, 1), 0});
-    }
-    for (size_t size : kBlockSizes) {
-        comparisons.push_back(
-            {"pass-through hooks / malloc+free called by the entry itself, " + std::to_string(size) + " B",
-             WorkloadName("pass-through", size, 1), WorkloadName("malloc-call", size, 1), 0});
-    }
-    for (int mode = 1; mode <= kHighestTrackingMode; ++mode) {
-        for (size_t size : kBlockSizes) {
-            comparisons.push_back(
-                {std::string(kModeLabels[mode]) + " / pass-through, " + std::to_string(size) + " B",
-                 WorkloadName(kModeNames[mode], size, 1), WorkloadName("pass-through", size, 1), 0});
-        }
-    }
-    for (int mode : kStackModes) {
-        for (uint32_t depth : kStackDepths) {
-            for (size_t size : kBlockSizes) {
-                comparisons.push_back(
-                    {StackModeLabel(mode, depth) + " / without stacks, " + std::to_string(size) + " B",
-                     WorkloadName(StackModeName(mode, depth), size, 1),
-                     WorkloadName(kModeNames[mode], size, 1), 0});
-            }
-        }
-    }
+    AppendModeComparisons(&comparisons, 0, 0);
     for (size_t size : kBlockSizes) {
         comparisons.push_back(
             {"mode 2 (page-guarded) / mode 3 (process heap, guarded), " + std::to_string(size) + " B",
