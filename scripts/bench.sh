@@ -5,11 +5,13 @@
 # On the host (Release, -O2, in build/bench; the module over the simulation): the instructions of one
 # allocate/release pair under callgrind, through the pass-through hooks and through hookless operators;
 # the pass-through hooks against malloc/free called directly, each tracking mode against the pass-through
-# hooks, the page-guarded mode against Electric Fence on the same workload, the post pass's rename against
+# hooks, modes 1 and 3 with call stacks of 8 and 32 frames against the same mode without, the page-guarded
+# mode against Electric Fence on the same workload, the post pass's rename against
 # the number of existing copies, and the memory a block costs in each mode.
 # Under Wine (the Windows build, Release, -O2, in build/bench-windows; vracoins_wine_bench.exe in a Wine
 # prefix made for the run): the pass-through hooks against the MinGW run-time's malloc/free, each tracking
-# mode against the pass-through hooks, mode 2 against mode 3, and the whole sample installation in each
+# mode against the pass-through hooks, modes 1 and 3 with call stacks against the same mode without, mode 2
+# against mode 3, and the whole sample installation in each
 # mode against tracking off.
 # Not part of scripts/test.sh: timings say nothing reliable on a loaded machine, and take a while.
 #
