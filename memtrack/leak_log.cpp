@@ -377,44 +377,26 @@ char* formatBlockRecord(const char* modulePath, const OVMemHdr* header, RecordTy
     char file[symbolTextCapacity] = "";
     DWORD lineNumber = 0;
     RecordWriterLockHolder lock; // the resolver has one lookup buffer for the whole module
-    if (symbolResolver != nullptr) {
-        // Whatever the lookup found is printed, even when it found only part. The caller is a return
-        // address, which in optimised code may already belong to the next statement: the byte before it
-        // lies in the call itself, whose line is the one that allocated.
-        DWORD64 callSite = reinterpret_cast<DWORD64>(header->caller);
-        symbolResolver->lookup(callSite != 0 ? callSite - 1 : 0, function, symbolTextCapacity, file,
-                               symbolTextCapacity, &lineNumber);
-    }
+    // Whatever the lookup found is printed, even when it found only part.
+    lookupCallSite(header->caller, function, symbolTextCapacity, file, symbolTextCapacity, &lineNumber);
     const char* module = moduleNamePart(modulePath);
     int id = asSigned32(header->id);
     int size = asSigned32(header->size);
     bool printed;
-    switch (recordType) {
-    case MemoryAccessViolationRecord:
-        printed = formatBounded(
-            line, recordTextCapacity,
-            "MemoryAccessViolation allocPtr=\"0x%X\" memHdrPtr=\"0x%X\" module=\"%s\" id=\"%d\" "
-            "size=\"%d\" function=\"%s\" file=\"%s\" line=\"%d\" overrun=\"%d\" "
-            "underrun=\"%d\"\r\n",
-            low32(header->allocPtr), low32(header), module, id, size, function, file,
-            static_cast<int>(lineNumber), header->overrun, header->underrun);
-        break;
-    case MemoryInUseRecord:
+    if (recordType == MemoryAccessViolationRecord || recordType == MemoryInUseRecord) {
         printed = formatBounded(line, recordTextCapacity,
-                                "MemoryInUse allocPtr=\"0x%X\" memHdrPtr=\"0x%X\" module=\"%s\" id=\"%d\" "
-                                "size=\"%d\" function=\"%s\" file=\"%s\" line=\"%d\" overrun=\"%d\" "
-                                "underrun=\"%d\"\r\n",
+                                "%s allocPtr=\"0x%X\" memHdrPtr=\"0x%X\" module=\"%s\" id=\"%d\" size=\"%d\" "
+                                "function=\"%s\" file=\"%s\" line=\"%d\" overrun=\"%d\" underrun=\"%d\"\r\n",
+                                recordType == MemoryInUseRecord ? "MemoryInUse" : "MemoryAccessViolation",
                                 low32(header->allocPtr), low32(header), module, id, size, function, file,
                                 static_cast<int>(lineNumber), header->overrun, header->underrun);
-        break;
-    default:
+    } else {
         printed =
             formatBounded(line, recordTextCapacity,
                           "MemoryLeak module=\"%s\" id=\"%d\" size=\"%d\" release=\"%d\" function=\"%s\" "
                           "file=\"%s\" line=\"%d\" overrun=\"%d\" underrun=\"%d\"\r\n",
                           module, id, size, header->release, function, file, static_cast<int>(lineNumber),
                           header->overrun, header->underrun);
-        break;
     }
     if (!printed) {
         free(line);

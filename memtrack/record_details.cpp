@@ -61,11 +61,7 @@ void appendFrame(DetailText* details, unsigned number, void* address) {
     char function[MAX_PATH] = "";
     char file[MAX_PATH] = "";
     DWORD line = 0;
-    if (symbolResolver != nullptr) {
-        // A return address: the byte before it lies in the call itself.
-        symbolResolver->lookup(reinterpret_cast<DWORD64>(address) - 1, function, sizeof function, file,
-                               sizeof file, &line);
-    }
+    lookupCallSite(address, function, sizeof function, file, sizeof file, &line);
     const unsigned long long at = reinterpret_cast<uintptr_t>(address);
     char text[frameLineCapacity] = {};
     bool printed;

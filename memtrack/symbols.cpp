@@ -170,6 +170,15 @@ bool CDbgHelp::appendSymbolServerPath() {
     return appended;
 }
 
+void lookupCallSite(const void* returnAddress, char* function, size_t functionCapacity, char* file,
+                    size_t fileCapacity, DWORD* line) {
+    if (symbolResolver != nullptr) {
+        DWORD64 callSite = reinterpret_cast<DWORD64>(returnAddress);
+        symbolResolver->lookup(callSite != 0 ? callSite - 1 : 0, function, functionCapacity, file,
+                               fileCapacity, line);
+    }
+}
+
 void setUpSymbolResolver() {
     if (symbolResolver != nullptr) {
         return;
@@ -257,20 +266,19 @@ bool moduleFileNameOf(const void* address, char* name, size_t capacity, uintptr_
         information.Type != MEM_IMAGE || information.AllocationBase == nullptr) {
         return false;
     }
-    char path[modulePathCapacity] = {};
-    DWORD length =
-        GetModuleFileNameA(static_cast<HMODULE>(information.AllocationBase), path, modulePathCapacity);
-    if (length == 0 || length >= modulePathCapacity) {
+    char* path = getModuleFileNameCopy(static_cast<HMODULE>(information.AllocationBase));
+    if (path == nullptr) {
         return false;
     }
     const char* separator = strrchr(path, '\\');
     const char* fileName = separator != nullptr ? separator + 1 : path;
-    if (strlen(fileName) >= capacity) {
-        return false;
+    bool fits = strlen(fileName) < capacity;
+    if (fits) {
+        copyTextBounded(name, capacity, fileName);
+        *base = reinterpret_cast<uintptr_t>(information.AllocationBase);
     }
-    copyTextBounded(name, capacity, fileName);
-    *base = reinterpret_cast<uintptr_t>(information.AllocationBase);
-    return true;
+    free(path);
+    return fits;
 }
 
 const char* captureProcessPath() {

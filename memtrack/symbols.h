@@ -66,6 +66,12 @@ class CDbgHelp {
 // The one symbol resolver, or none (tracking off, or it could not be set up).
 extern CDbgHelp* symbolResolver;
 
+// The call site that returns to `returnAddress`, through symbolResolver (nothing without one), as
+// CDbgHelp::lookup fills the outputs. A return address may already belong to the next statement in
+// optimised code: the byte before it lies in the call itself, whose line is the one that made the call.
+void lookupCallSite(const void* returnAddress, char* function, size_t functionCapacity, char* file,
+                    size_t fileCapacity, DWORD* line);
+
 // Sets up symbolResolver unless there is one, with the symbol server appended when its switch is on;
 // leaves none when the handler cannot be initialised.
 void setUpSymbolResolver();
