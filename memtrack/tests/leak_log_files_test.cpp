@@ -28,6 +28,15 @@ std::string leakLine(uint32_t id, uint64_t size) {
            "\" release=\"0\" function=\"\" file=\"\" line=\"0\" overrun=\"0\" underrun=\"0\"\r\n";
 }
 
+// Waits for the next second to begin, so that what follows falls within it, and gives that second.
+int64_t startOfNextSecond() {
+    const int64_t start = static_cast<int64_t>(time(nullptr));
+    while (static_cast<int64_t>(time(nullptr)) == start) {
+        usleep(1000);
+    }
+    return start + 1;
+}
+
 class LeakLogFiles : public LeakLogFixture {
   protected:
     // The one raw record file and text log file in a directory: their names, after checking that there is
@@ -164,12 +173,7 @@ TEST_F(LeakLogFiles, ClosingLetsTheNextRecordStartANewPair) {
 // The names carry the time in whole seconds, so a pair started in the same second as the closed one has
 // the same names. Records already written must survive that.
 TEST_F(LeakLogFiles, ANewPairInTheSameSecondAppendsToTheClosedOne) {
-    // Start at the beginning of a second so that both pairs fall within it.
-    int64_t start = static_cast<int64_t>(time(nullptr));
-    while (static_cast<int64_t>(time(nullptr)) == start) {
-        usleep(1000);
-    }
-    int64_t second = static_cast<int64_t>(time(nullptr));
+    const int64_t second = startOfNextSecond();
     OVMemHdr* first = makeHeader(1, 10);
     OVMemHdr* later = makeHeader(2, 20);
     writeBlockRecord(first, MemoryLeakRecord);
@@ -195,58 +199,47 @@ std::string rawNameAt(int64_t time) {
            ".mlk";
 }
 
-// A pair closed and wanted again in the same second is reopened only while its names still hold the files
-// this module created: a name that holds another file by then (put there by a rename, so that it is
-// surely another file) sends the records to a fresh pair a second on, and what holds the name is left alone.
+// A pair closed and wanted again in the same second is reopened
+// (ANewPairInTheSameSecondAppendsToTheClosedOne) only while its names still hold the files this module
+// created: a name that holds another file by then (renamed there, so that it is surely another file) sends
+// the records to a fresh pair a second on, and what holds the name is left alone.
 TEST_F(LeakLogFiles, APairWantedAgainIsReopenedOnlyWhileItsNamesHoldTheFilesCreated) {
+    enum Planted { File, HardLink, SymbolicLink };
     const struct {
         const char* what;
-        bool text;    // the text log file's name, else the raw record file's
-        int replaced; // 0 nothing, 1 another file, 2 a hard link to another file, 3 a symbolic link
-    } rows[] = {{"nothing replaced", false, 0},
-                {"the raw record file replaced by another file", false, 1},
-                {"the text log file replaced by a hard link", true, 2},
-                {"the raw record file replaced by a symbolic link", false, 3}};
+        bool text; // the text log file's name, else the raw record file's
+        Planted planted;
+    } rows[] = {{"the raw record file replaced by another file", false, File},
+                {"the text log file replaced by a hard link", true, HardLink},
+                {"the raw record file replaced by a symbolic link", false, SymbolicLink}};
+    const std::filesystem::path victim = root / "victim.txt", other = root / "Temp" / "other";
     for (const auto& row : rows) {
         leak_log_test::resetLeakLogState();
         winsim::OverrideModulePath(nullptr, executablePath);
         std::filesystem::remove_all(root / "Temp");
         std::filesystem::create_directories(root / "Temp");
-        // Early in a second, so that the whole row falls within it.
-        int64_t start = static_cast<int64_t>(time(nullptr));
-        while (static_cast<int64_t>(time(nullptr)) == start) {
-            usleep(1000);
-        }
-        const int64_t second = start + 1;
+        const int64_t second = startOfNextSecond();
         writeBlockRecord(makeHeader(1, 10), MemoryLeakRecord);
         closeLogFiles();
         const std::string name = rawNameAt(second) + (row.text ? ".log" : "");
-        std::ofstream(root / "victim.txt") << "precious";
-        if (row.replaced == 1) {
-            std::ofstream(root / "Temp" / "other") << "theirs";
-            std::filesystem::rename(root / "Temp" / "other", hostPath("Temp", name));
-        } else if (row.replaced == 2) {
-            std::filesystem::create_hard_link(root / "victim.txt", root / "Temp" / "other");
-            std::filesystem::rename(root / "Temp" / "other", hostPath("Temp", name));
-        } else if (row.replaced == 3) {
-            std::filesystem::create_symlink(root / "victim.txt", root / "Temp" / "other");
-            std::filesystem::rename(root / "Temp" / "other", hostPath("Temp", name));
+        std::ofstream(victim) << "precious";
+        if (row.planted == File) {
+            std::ofstream(other) << "theirs";
+        } else if (row.planted == HardLink) {
+            std::filesystem::create_hard_link(victim, other);
+        } else {
+            std::filesystem::create_symlink(victim, other);
         }
+        std::filesystem::rename(other, hostPath("Temp", name));
         writeBlockRecord(makeHeader(2, 20), MemoryLeakRecord);
         closeLogFiles();
         ASSERT_EQ(second, static_cast<int64_t>(time(nullptr)))
             << row.what << ": the row must fall in one second";
 
-        EXPECT_EQ("precious", readHostText(root / "victim.txt")) << row.what;
-        const std::string taken = readHostText(hostPath("Temp", name));
-        const std::string later = rawNameAt(second + 1);
-        if (row.replaced == 0) {
-            EXPECT_EQ(2u * 504u, readHostFile(hostPath("Temp", rawNameAt(second))).size()) << row.what;
-            EXPECT_FALSE(std::filesystem::exists(hostPath("Temp", later))) << row.what;
-            continue;
-        }
-        EXPECT_EQ(row.replaced == 1 ? "theirs" : "precious", taken)
+        EXPECT_EQ("precious", readHostText(victim)) << row.what;
+        EXPECT_EQ(row.planted == File ? "theirs" : "precious", readHostText(hostPath("Temp", name)))
             << row.what << ": the name's file was written";
+        const std::string later = rawNameAt(second + 1);
         EXPECT_EQ(504u, readHostFile(hostPath("Temp", later)).size()) << row.what << ": the later record";
         EXPECT_EQ(banner + leakLine(2, 20), readHostText(hostPath("Temp", later + ".log"))) << row.what;
     }
