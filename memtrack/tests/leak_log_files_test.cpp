@@ -28,15 +28,6 @@ std::string leakLine(uint32_t id, uint64_t size) {
            "\" release=\"0\" function=\"\" file=\"\" line=\"0\" overrun=\"0\" underrun=\"0\"\r\n";
 }
 
-// Waits for the next second to begin, so that what follows falls within it, and gives that second.
-int64_t startOfNextSecond() {
-    const int64_t start = static_cast<int64_t>(time(nullptr));
-    while (static_cast<int64_t>(time(nullptr)) == start) {
-        usleep(1000);
-    }
-    return start + 1;
-}
-
 class LeakLogFiles : public LeakLogFixture {
   protected:
     // The one raw record file and text log file in a directory: their names, after checking that there is
@@ -173,7 +164,12 @@ TEST_F(LeakLogFiles, ClosingLetsTheNextRecordStartANewPair) {
 // The names carry the time in whole seconds, so a pair started in the same second as the closed one has
 // the same names. Records already written must survive that.
 TEST_F(LeakLogFiles, ANewPairInTheSameSecondAppendsToTheClosedOne) {
-    const int64_t second = startOfNextSecond();
+    // Start at the beginning of a second so that both pairs fall within it.
+    int64_t start = static_cast<int64_t>(time(nullptr));
+    while (static_cast<int64_t>(time(nullptr)) == start) {
+        usleep(1000);
+    }
+    int64_t second = static_cast<int64_t>(time(nullptr));
     OVMemHdr* first = makeHeader(1, 10);
     OVMemHdr* later = makeHeader(2, 20);
     writeBlockRecord(first, MemoryLeakRecord);
@@ -218,7 +214,10 @@ TEST_F(LeakLogFiles, APairWantedAgainIsReopenedOnlyWhileItsNamesHoldTheFilesCrea
         winsim::OverrideModulePath(nullptr, executablePath);
         std::filesystem::remove_all(root / "Temp");
         std::filesystem::create_directories(root / "Temp");
-        const int64_t second = startOfNextSecond();
+        const int64_t second = static_cast<int64_t>(time(nullptr)) + 1; // all of the row within it
+        while (static_cast<int64_t>(time(nullptr)) < second) {
+            usleep(1000);
+        }
         writeBlockRecord(makeHeader(1, 10), MemoryLeakRecord);
         closeLogFiles();
         const std::string name = rawNameAt(second) + (row.text ? ".log" : "");

@@ -1,6 +1,5 @@
-// Tracked blocks. Heap blocks: the layout of each mode (the worked totals), alignment (over-alignment in
-// every mode), the lead-in's fill, ids, the size-overflow rule, header lookup, failures, and
-// the slot order of the allocator's virtual operations.
+// Heap blocks: the layout of each mode (the worked totals), alignment, ids, the size-overflow rule,
+// header lookup, failures, and the slot order of the allocator's virtual operations.
 // Page-guarded blocks: their place on the pages (the worked offsets with 4096-byte pages), real no-access
 // pages on both sides, the fallback to a heap block, and a write past the tail guard that faults.
 #include "memtrack/tracked_block.h"
@@ -135,34 +134,30 @@ TEST_F(TrackedBlockTest, WithoutAHeapTheHeapModesUseMalloc) {
     EXPECT_EQ(0u, winsim::CallCount("HeapAlloc"));
 }
 
-TEST_F(TrackedBlockTest, EveryModesLayoutHoldsForManySizesAndAlignments) {
-    std::vector<std::pair<uint64_t, uint64_t>> rows; // size, alignment
-    for (uint64_t size : {1u, 2u, 15u, 16u, 17u, 31u, 100u, 511u, 4095u, 65536u}) {
-        rows.emplace_back(size, 16);
-    }
-    for (uint64_t alignment : {32u, 64u, 4096u}) {
-        rows.emplace_back(24, alignment); // over-aligned: the lead-in takes the extra room
-    }
+TEST_F(TrackedBlockTest, EveryModesLayoutHoldsForManySizes) {
+    // Size and alignment; size 24 is over-aligned, the lead-in taking the extra room.
+    const std::pair<uint64_t, uint64_t> rows[] = {{1, 16},  {2, 16},   {15, 16},  {16, 16},   {17, 16},
+                                                  {31, 16}, {100, 16}, {511, 16}, {4095, 16}, {65536, 16},
+                                                  {24, 32}, {24, 64},  {24, 4096}};
     for (TrackMode mode : {TrackModeHeap, TrackModeGuardedProcessHeap, TrackModeGuardedRuntimeHeap}) {
         bool guarded = mode != TrackModeHeap;
         for (auto [size, alignment] : rows) {
-            SCOPED_TRACE(testing::Message()
-                         << "mode " << mode << " size " << size << " alignment " << alignment);
             OVMemHdr* header = Build(mode, size, nullptr, alignment);
-            ASSERT_NE(nullptr, header);
+            ASSERT_NE(nullptr, header) << "mode " << mode << " size " << size;
             uintptr_t base = address(header->allocPtr);
             uintptr_t user = address(header->userPtr);
             uintptr_t end = base + expectedTotal(size, guarded) - 16 + alignment;
-            EXPECT_EQ(0u, user % alignment);
-            EXPECT_EQ(user - 504, address(header));
-            EXPECT_GE(address(header) - base, 1u) << "lead-in";
-            EXPECT_LE(address(header) - base, alignment + 15) << "lead-in";
+            EXPECT_EQ(0u, user % alignment) << "mode " << mode << " size " << size;
+            EXPECT_EQ(user - 504, address(header)) << "mode " << mode << " size " << size;
+            EXPECT_GE(address(header) - base, 1u) << "lead-in, mode " << mode << " size " << size;
+            EXPECT_LE(address(header) - base, alignment + 15) << "lead-in, mode " << mode << " size " << size;
             EXPECT_TRUE(allBytesAre(static_cast<uint8_t*>(header->allocPtr), address(header) - base, 0xD0))
-                << "lead-in fill";
+                << "lead-in fill, mode " << mode << " size " << size;
             EXPECT_EQ(size, header->size);
             if (guarded) {
+                EXPECT_EQ(end, address(header->tailGuard) + header->tailGuardSize)
+                    << "mode " << mode << " size " << size;
                 EXPECT_EQ(user + size, address(header->tailGuard));
-                EXPECT_EQ(end, address(header->tailGuard) + header->tailGuardSize);
                 EXPECT_GE(header->tailGuardSize, 384u);
                 EXPECT_LE(header->tailGuardSize, 383u + alignment);
             } else if (alignment == 16) {
