@@ -549,37 +549,29 @@ TEST_F(PageGuardedBlockTest, SizesWhoseBlockDoesNotFitFail) {
     EXPECT_EQ(0u, allocCounter);
 }
 
-// A write that runs further than the tail guard meets the trailing no-access page and ends the process
-// at once.
-TEST_F(PageGuardedBlockTest, WritePastTheTailGuardFaults) {
+// A write that runs further than the tail guard, or below the lead-in, meets a no-access page and ends the
+// process at once.
+TEST_F(PageGuardedBlockTest, WritesOntoTheNoAccessPagesFault) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     OVMemHdr* header = Build(100);
     ASSERT_NE(nullptr, header);
     volatile uint8_t* lastGuardByte = header->tailGuard + header->tailGuardSize - 1;
     *lastGuardByte = 0x11; // still inside the block: no fault, found by the guard check
-    EXPECT_EXIT(
-        {
-            UseMode(TrackModePageGuarded);
-            OVMemHdr* victim = Build(100);
-            volatile uint8_t* pastGuard = victim->tailGuard + victim->tailGuardSize;
-            *pastGuard = 0x11;
-            std::exit(0);
-        },
-        ::testing::KilledBySignal(SIGSEGV), "");
-}
-
-TEST_F(PageGuardedBlockTest, WriteBeforeTheLeadInFaults) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(
-        {
-            UseMode(TrackModePageGuarded);
-            OVMemHdr* victim = Build(100);
-            volatile uint8_t* leadingPage =
-                static_cast<uint8_t*>(victim->allocPtr) + static_cast<uintptr_t>(sysconf(_SC_PAGESIZE)) - 1;
-            *leadingPage = 0x11;
-            std::exit(0);
-        },
-        ::testing::KilledBySignal(SIGSEGV), "");
+    for (bool pastTheTailGuard : {true, false}) {
+        EXPECT_EXIT(
+            {
+                UseMode(TrackModePageGuarded);
+                OVMemHdr* victim = Build(100);
+                volatile uint8_t* target = pastTheTailGuard
+                                               ? victim->tailGuard + victim->tailGuardSize
+                                               : static_cast<uint8_t*>(victim->allocPtr) +
+                                                     static_cast<uintptr_t>(sysconf(_SC_PAGESIZE)) - 1;
+                *target = 0x11;
+                std::exit(0);
+            },
+            ::testing::KilledBySignal(SIGSEGV), "")
+            << (pastTheTailGuard ? "past the tail guard" : "below the lead-in");
+    }
 }
 
 } // namespace
