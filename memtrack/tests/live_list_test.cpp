@@ -86,12 +86,9 @@ TEST_F(LiveListTest, ListIsRebuiltInAllocationOrderWhenLinksWereWrittenOver) {
             blocks.push_back(HeaderOf(Allocate(10)));
         }
         auto* unmapped = reinterpret_cast<OVMemHdr*>(uintptr_t{0x4141414141414141});
-        if (row.previous) {
-            blocks[row.damaged]->prev = unmapped;
-        }
-        if (row.next) {
-            blocks[row.damaged]->next = unmapped;
-        }
+        OVMemHdr* damaged = blocks[row.damaged];
+        damaged->prev = row.previous ? unmapped : damaged->prev;
+        damaged->next = row.next ? unmapped : damaged->next;
         if (row.released >= 0) {
             Release(blocks[row.released]->userPtr);
             blocks.erase(blocks.begin() + row.released);
