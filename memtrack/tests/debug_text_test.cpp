@@ -100,43 +100,30 @@ TEST_F(SafeFormat, ArgumentsAreFormattedAsPrintfDoes) {
     EXPECT_STREQ("C:\\symbols;srv*x|-7|42", buffer);
 }
 
-TEST_F(SafeFormat, EmptyTextIsWholeAndTerminated) {
-    EXPECT_EQ(S_OK, safeFormat(buffer, bufferSize, "%s", ""));
-    EXPECT_EQ('\0', buffer[0]);
-}
-
-TEST_F(SafeFormat, TextThatFillsTheCapacityLessOneIsWholeAndTerminatedAtTheEnd) {
-    std::string text(bufferSize - 1, 'a');
-    EXPECT_EQ(S_OK, safeFormat(buffer, bufferSize, "%s", text.c_str()));
-    EXPECT_EQ('\0', buffer[bufferSize - 1]) << "terminator at position 511";
-    EXPECT_EQ(text, std::string(buffer));
-    EXPECT_EQ('#', buffer[bufferSize]) << "written beyond the capacity";
-}
-
-TEST_F(SafeFormat, TextOneLongerIsCutToTheCapacityLessOneAndReportedAsInsufficientBuffer) {
-    std::string text(bufferSize, 'b');
-    HRESULT result = safeFormat(buffer, bufferSize, "%s", text.c_str());
-    EXPECT_EQ(static_cast<HRESULT>(0x8007007AUL), result) << std::hex << "got 0x" << result;
-    EXPECT_EQ('\0', buffer[bufferSize - 1]) << "terminator at position 511";
-    EXPECT_EQ(text.substr(0, bufferSize - 1), std::string(buffer)) << "the first 511 characters are kept";
-    EXPECT_EQ('#', buffer[bufferSize]) << "written beyond the capacity";
-}
-
-TEST_F(SafeFormat, MuchLongerTextIsCutTheSameWay) {
-    std::string first(400, 'c');
-    std::string second(400, 'd');
-    EXPECT_EQ(safeFormatInsufficientBuffer,
-              safeFormat(buffer, bufferSize, "%s;%s", first.c_str(), second.c_str()));
-    EXPECT_EQ((first + ";" + second).substr(0, bufferSize - 1), std::string(buffer));
-}
-
-TEST_F(SafeFormat, CapacityOfOneHoldsOnlyTheTerminator) {
-    EXPECT_EQ(S_OK, safeFormat(buffer, 1, "%s", ""));
-    EXPECT_EQ('\0', buffer[0]);
-    buffer[0] = '#';
-    EXPECT_EQ(safeFormatInsufficientBuffer, safeFormat(buffer, 1, "%s", "x"));
-    EXPECT_EQ('\0', buffer[0]);
-    EXPECT_EQ('#', buffer[1]);
+// Whole texts up to the capacity less one; longer ones (0x8007007A, insufficient buffer) cut to it. Either
+// way terminated, and nothing written beyond the capacity.
+TEST_F(SafeFormat, TextIsWholeUpToTheCapacityLessOneAndCutBeyondIt) {
+    const std::string c400(400, 'c'), d400(400, 'd');
+    const struct {
+        size_t capacity;
+        std::string first, second; // formatted as "%s%s"
+        HRESULT result;
+    } rows[] = {{bufferSize, "", "", S_OK},
+                {bufferSize, std::string(bufferSize - 1, 'a'), "", S_OK},
+                {bufferSize, std::string(bufferSize, 'b'), "", static_cast<HRESULT>(0x8007007AUL)},
+                {bufferSize, c400 + ";", d400, static_cast<HRESULT>(0x8007007AUL)},
+                {1, "", "", S_OK},
+                {1, "x", "", static_cast<HRESULT>(0x8007007AUL)}};
+    for (const auto& row : rows) {
+        std::memset(buffer, '#', sizeof(buffer));
+        const std::string whole = row.first + row.second;
+        SCOPED_TRACE(testing::Message()
+                     << "capacity " << row.capacity << ", " << whole.size() << " characters");
+        HRESULT result = safeFormat(buffer, row.capacity, "%s%s", row.first.c_str(), row.second.c_str());
+        EXPECT_EQ(row.result, result) << std::hex << "got 0x" << result;
+        EXPECT_EQ(whole.substr(0, row.capacity - 1), std::string(buffer));
+        EXPECT_EQ('#', buffer[row.capacity]) << "written beyond the capacity";
+    }
 }
 
 class DebugText : public ::testing::Test {

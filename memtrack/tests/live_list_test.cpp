@@ -65,14 +65,13 @@ TEST_F(LiveListTest, ReleasingTheHeadMovesTheHeadToItsSuccessor) {
 // Each row writes over links of one of four blocks with an address that must never be followed, releases
 // one of them (or runs the in-use dump), and expects the others listed in allocation order.
 TEST_F(LiveListTest, ListIsRebuiltInAllocationOrderWhenLinksWereWrittenOver) {
-    struct Row {
+    const struct {
         const char* what;
         int damaged;   // whose links are written over
         bool previous; // which of them
         bool next;
         int released;
-    };
-    const Row rows[] = {
+    } rows[] = {
         {"the released block's links", 1, true, true, 1},
         {"the released block's next", 1, false, true, 1},
         {"the released head's next", 0, false, true, 0},
@@ -80,19 +79,16 @@ TEST_F(LiveListTest, ListIsRebuiltInAllocationOrderWhenLinksWereWrittenOver) {
         {"a neighbour's link back", 2, true, false, 1},
         {"another block's next, found by the in-use dump", 2, false, true, -1},
     };
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         tracker_test::UseMode(TrackModeHeap);
         std::vector<OVMemHdr*> blocks;
         for (int i = 0; i < 4; ++i) {
             blocks.push_back(HeaderOf(Allocate(10)));
         }
         auto* unmapped = reinterpret_cast<OVMemHdr*>(uintptr_t{0x4141414141414141});
-        if (row.previous) {
-            blocks[row.damaged]->prev = unmapped;
-        }
-        if (row.next) {
-            blocks[row.damaged]->next = unmapped;
-        }
+        OVMemHdr* damaged = blocks[row.damaged];
+        damaged->prev = row.previous ? unmapped : damaged->prev;
+        damaged->next = row.next ? unmapped : damaged->next;
         if (row.released >= 0) {
             Release(blocks[row.released]->userPtr);
             blocks.erase(blocks.begin() + row.released);
@@ -185,14 +181,10 @@ TEST_F(InUseDumpTest, ListsEveryLiveBlockAndTheirTotal) {
     }
 }
 
-TEST_F(InUseDumpTest, EmptyListGivesTheSummaryAlone) {
-    dumpInUse();
-    EXPECT_EQ("0 allocations active, consuming 0 bytes\r\n", winsim::DebugOutput());
-}
-
-TEST_F(InUseDumpTest, StopsInAnAttachedDebuggerFirst) {
+TEST_F(InUseDumpTest, EmptyListGivesTheSummaryAloneAfterStoppingInAnAttachedDebugger) {
     winsim::SetDebuggerPresent(true);
     dumpInUse();
+    EXPECT_EQ("0 allocations active, consuming 0 bytes\r\n", winsim::DebugOutput());
     EXPECT_EQ(1u, winsim::CallCount("DebugBreak"));
 }
 

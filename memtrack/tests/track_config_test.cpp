@@ -215,8 +215,8 @@ class LogDirectoryTest : public TrackerTest {
     void SetLocation(const std::u16string& text) {
         winsim::SetStringValue(HKEY_LOCAL_MACHINE, switchesKey, u"TrackMemoryLogLocation", text);
     }
-    void SetLocationBytes(const winsim::Bytes& bytes) {
-        winsim::SetValue(HKEY_LOCAL_MACHINE, switchesKey, u"TrackMemoryLogLocation", REG_BINARY, bytes);
+    void SetLocationBytes(const winsim::Bytes& bytes, DWORD type = REG_BINARY) {
+        winsim::SetValue(HKEY_LOCAL_MACHINE, switchesKey, u"TrackMemoryLogLocation", type, bytes);
     }
     std::string ReadLogDir() {
         EXPECT_TRUE(isTrackingOn());
@@ -261,30 +261,6 @@ TEST_F(LogDirectoryTest, ADirectoryThatCannotBeMadeForSystemAndAdministratorsAlo
     }
 }
 
-TEST_F(LogDirectoryTest, LocationEndingInABackslashEndsInTwo) {
-    SetLocation(u"C:\\Logs\\");
-    EXPECT_EQ("C:\\Logs\\\\", ReadLogDir());
-    EXPECT_TRUE(HostDirectoryExists("Logs"));
-}
-
-TEST_F(LogDirectoryTest, MissingParentSendsTheLogsToTheTemporaryDirectory) {
-    SetLocation(u"C:\\No\\Such\\Logs");
-    EXPECT_EQ("C:\\Temp\\", ReadLogDir());
-    EXPECT_FALSE(HostDirectoryExists("No")) << "only the last level may be created";
-}
-
-TEST_F(LogDirectoryTest, MissingParentWithoutTemporaryDirectoryLeavesItEmpty) {
-    winsim::SetTempPath("");
-    SetLocation(u"C:\\No\\Such\\Logs");
-    EXPECT_EQ("", ReadLogDir());
-}
-
-TEST_F(LogDirectoryTest, TemporaryDirectoryThatDoesNotFitLeavesItEmpty) {
-    winsim::SetTempPath("C:\\" + std::string(270, 't'));
-    SetLocation(u"C:\\No\\Such\\Logs");
-    EXPECT_EQ("", ReadLogDir()) << "a temporary path that GetTempPathA could not store was kept";
-}
-
 TEST_F(LogDirectoryTest, ExistingDirectoryIsKept) {
     std::filesystem::create_directory(driveC + "/Logs");
     SetLocation(u"C:\\Logs");
@@ -300,67 +276,78 @@ TEST_F(LogDirectoryTest, LocationNamingAFileIsKeptAsItIs) {
     EXPECT_EQ("C:\\report.txt\\", ReadLogDir()) << "only a missing parent replaces the location";
 }
 
-TEST_F(LogDirectoryTest, NarrowLocationIsTakenAsItStands) {
-    std::string text = "C:\\Narrow";
-    winsim::Bytes bytes(text.begin(), text.end());
-    bytes.push_back(0);
-    SetLocationBytes(bytes);
-    EXPECT_EQ("C:\\Narrow\\", ReadLogDir());
-    EXPECT_TRUE(HostDirectoryExists("Narrow"));
-}
-
-TEST_F(LogDirectoryTest, WideLocationBeyondAsciiIsConvertedToTheAnsiCodePage) {
-    SetLocation(u"C:\\Journ\u00E9es");
-    EXPECT_EQ("C:\\Journ\xC3\xA9"
-              "es\\",
-              ReadLogDir())
-        << "the simulation's ANSI code page is UTF-8";
-    EXPECT_TRUE(HostDirectoryExists("Journ\xC3\xA9"
-                                    "es"));
-}
-
-TEST_F(LogDirectoryTest, MissingLocationLeavesItEmpty) {
-    EXPECT_EQ("", ReadLogDir());
-    EXPECT_EQ(0u, winsim::CallCount("CreateDirectoryA"));
-}
-
-TEST_F(LogDirectoryTest, LocationTooLongForTheBufferLeavesItEmpty) {
-    SetLocation(u"C:\\" + std::u16string(297, u'a'));
-    EXPECT_EQ("", ReadLogDir());
-    EXPECT_EQ(0u, winsim::CallCount("CreateDirectoryA"));
-}
-
-TEST_F(LogDirectoryTest, NarrowLocationWithoutTerminatorLeavesItEmpty) {
-    winsim::Bytes bytes(260, 'a');
-    bytes[0] = 'C';
-    bytes[1] = ':';
-    bytes[2] = '\\';
-    SetLocationBytes(bytes);
-    EXPECT_EQ("", ReadLogDir());
-    EXPECT_EQ(0u, winsim::CallCount("CreateDirectoryA"));
-}
-
-TEST_F(LogDirectoryTest, NarrowLocationWithoutRoomForTheBackslashLeavesItEmpty) {
-    std::string text = "C:\\" + std::string(256, 'b');
-    winsim::Bytes bytes(text.begin(), text.end());
-    bytes.push_back(0);
-    ASSERT_EQ(260u, bytes.size());
-    SetLocationBytes(bytes);
-    EXPECT_EQ("", ReadLogDir());
-}
-
-TEST_F(LogDirectoryTest, WideLocationWithoutTerminatorIsReadToTheBuffersEnd) {
-    std::u16string text = u"C:\\" + std::u16string(127, u'w');
-    winsim::Bytes bytes = winsim::StringBytes(text, false);
-    ASSERT_EQ(260u, bytes.size());
-    SetLocationBytes(bytes);
-    EXPECT_EQ("C:\\" + std::string(127, 'w') + "\\", ReadLogDir());
-}
-
-TEST_F(LogDirectoryTest, EmptyWideLocationNamesTheRootOfTheCurrentDrive) {
-    SetLocation(u"");
-    EXPECT_EQ("\\", ReadLogDir()) << "an empty location is a lone backslash once the separator is appended";
-    EXPECT_EQ(0u, winsim::CallCount("GetTempPathA")) << "the root exists: no fallback";
+// Each row sets TrackMemoryLogLocation (no value when `type` is 0) and expects the log directory read from
+// it; then whether `directory` was made on drive C:, and a function that must not have been called.
+TEST_F(LogDirectoryTest, LocationsAreReadConvertedOrReplacedAsTheyCanBe) {
+    const auto wide = [](const std::u16string& text, bool terminated = true) {
+        return winsim::StringBytes(text, terminated);
+    };
+    const auto narrow = [](const std::string& text, bool terminated = true) {
+        winsim::Bytes bytes(text.begin(), text.end());
+        if (terminated) {
+            bytes.push_back(0);
+        }
+        return bytes;
+    };
+    const std::string temp = "C:\\Temp\\";
+    const winsim::Bytes missingParent = wide(u"C:\\No\\Such\\Logs");
+    const struct {
+        const char* what;
+        DWORD type;
+        winsim::Bytes data;
+        std::string temporary; // the temporary path
+        std::string expected;
+        const char* directory;
+        bool made;
+        const char* uncalled;
+    } rows[] = {
+        {"ending in a backslash: it ends in two", REG_SZ, wide(u"C:\\Logs\\"), temp, "C:\\Logs\\\\", "Logs",
+         true, nullptr},
+        {"a missing parent: the temporary directory, and only a last level may be made", REG_SZ,
+         missingParent, temp, temp, "No", false, nullptr},
+        {"a missing parent without a temporary directory", REG_SZ, missingParent, "", "", nullptr, false,
+         nullptr},
+        {"a missing parent and a temporary path that GetTempPathA could not store", REG_SZ, missingParent,
+         "C:\\" + std::string(270, 't'), "", nullptr, false, nullptr},
+        {"narrow, taken as it stands", REG_BINARY, narrow("C:\\Narrow"), temp, "C:\\Narrow\\", "Narrow", true,
+         nullptr},
+        {"beyond ASCII: converted to the ANSI code page, UTF-8 in the simulation", REG_SZ,
+         wide(u"C:\\Journ\u00E9es"), temp,
+         "C:\\Journ\xC3\xA9"
+         "es\\",
+         "Journ\xC3\xA9"
+         "es",
+         true, nullptr},
+        {"missing", 0, {}, temp, "", nullptr, false, "CreateDirectoryA"},
+        {"too long for the buffer", REG_SZ, wide(u"C:\\" + std::u16string(297, u'a')), temp, "", nullptr,
+         false, "CreateDirectoryA"},
+        {"narrow, 260 bytes without a terminator", REG_BINARY, narrow("C:\\" + std::string(257, 'a'), false),
+         temp, "", nullptr, false, "CreateDirectoryA"},
+        {"narrow, 260 bytes without room for the backslash", REG_BINARY,
+         narrow("C:\\" + std::string(256, 'b')), temp, "", nullptr, false, nullptr},
+        {"wide, 260 bytes without a terminator: read to the buffer's end", REG_BINARY,
+         wide(u"C:\\" + std::u16string(127, u'w'), false), temp, "C:\\" + std::string(127, 'w') + "\\",
+         nullptr, false, nullptr},
+        {"empty: the root of the current drive, which exists, so no fallback", REG_SZ, wide(u""), temp, "\\",
+         nullptr, false, "GetTempPathA"},
+    };
+    for (const auto& row : rows) {
+        ResetTrackerState();
+        winsim::ClearCallCounts();
+        winsim::SetTempPath(row.temporary);
+        winsim::DeleteKeyTree(HKEY_LOCAL_MACHINE, switchesKey);
+        SetSwitch(u"TrackMemoryAllocation", 1);
+        if (row.type != 0) {
+            SetLocationBytes(row.data, row.type);
+        }
+        EXPECT_EQ(row.expected, ReadLogDir()) << row.what;
+        if (row.directory != nullptr) {
+            EXPECT_EQ(row.made, HostDirectoryExists(row.directory)) << row.what;
+        }
+        if (row.uncalled != nullptr) {
+            EXPECT_EQ(0u, winsim::CallCount(row.uncalled)) << row.what;
+        }
+    }
 }
 
 } // namespace
