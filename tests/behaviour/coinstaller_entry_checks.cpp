@@ -18,17 +18,13 @@ TEST_F(BehaviourCheck, RequestsOtherThanInstallDeviceAnswerZeroAndTouchNothing) 
     const DI_FUNCTION others[] = {DIF_SELECTDEVICE, DIF_INSTALLDEVICEFILES, DIF_REGISTERDEVICE, DIF_REMOVE,
                                   DIF_NEWDEVICEWIZARD_FINISHINSTALL};
     for (DI_FUNCTION function : others) {
+        SCOPED_TRACE(Formatted("request %#x", function));
         ForgetCoInstallerState(world);
-        const DWORD pre = CallPass(world, function, printer->Set(), printer->Element(), false);
-        EXPECT_TRUE(pre == NO_ERROR) << Formatted("request %#x, pre pass: expected 0, got %#lx", function,
-                                                  pre);
-        const DWORD post = CallPass(world, function, printer->Set(), printer->Element(), true);
-        EXPECT_TRUE(post == NO_ERROR)
-            << Formatted("request %#x, post pass: expected 0, got %#lx", function, post);
+        EXPECT_EQ(CallPass(world, function, printer->Set(), printer->Element(), false), DWORD{NO_ERROR});
+        EXPECT_EQ(CallPass(world, function, printer->Set(), printer->Element(), true), DWORD{NO_ERROR});
         EXPECT_TRUE(!world.KeyExists(HKEY_CURRENT_USER, names::printSettingsKey))
-            << Formatted("request %#x: expected no per-user settings key, found one", function);
-        EXPECT_TRUE(CompanionKeysUntouched(world))
-            << Formatted("request %#x: expected no companion key, found one", function);
+            << "a per-user settings key";
+        EXPECT_TRUE(CompanionKeysUntouched(world)) << "a companion key";
     }
 
     // A stored context belongs to an installation in progress: another request leaves it alone.
@@ -36,8 +32,7 @@ TEST_F(BehaviourCheck, RequestsOtherThanInstallDeviceAnswerZeroAndTouchNothing) 
     world.WriteDword(HKEY_CURRENT_USER, names::printSettingsKey, names::installContext, 2);
     const DWORD answer = CallPass(world, DIF_SELECTDEVICE, printer->Set(), printer->Element(), true);
     const StoredValue context = UserSetting(world, names::installContext);
-    EXPECT_TRUE(answer == NO_ERROR) << Formatted(
-        "DIF_SELECTDEVICE with a stored context: expected 0, got %#lx", answer);
+    EXPECT_EQ(answer, DWORD{NO_ERROR}) << "DIF_SELECTDEVICE with a stored context";
     EXPECT_TRUE(context.Exists() && context.AsDword() == 2)
         << Formatted("DIF_SELECTDEVICE must leave InstallContext = 2 alone: got status %ld, value %lu",
                      context.status, context.AsDword());
@@ -51,11 +46,9 @@ TEST_F(BehaviourCheck, PrePassStoresInstallContextTwoAndAsksForThePostPass) {
     world.WriteDword(HKEY_LOCAL_MACHINE, names::printSettingsKey, names::currentDeviceType, 1);
 
     const DWORD answer = PrePass(world, *printer);
-    EXPECT_TRUE(answer == names::postProcessingRequired)
-        << Formatted("expected ERROR_DI_POSTPROCESSING_REQUIRED (0xe0000226), got %#lx", answer);
+    EXPECT_EQ(answer, names::postProcessingRequired);
     const StoredValue context = UserSetting(world, names::installContext);
-    EXPECT_TRUE(context.Exists()) << Formatted("expected InstallContext under HKCU, got status %ld",
-                                               context.status);
+    EXPECT_TRUE(context.Exists()) << "expected InstallContext under HKCU, got status " << context.status;
     EXPECT_TRUE(context.type == REG_DWORD)
         << Formatted("expected InstallContext as REG_DWORD, got %s", TypeName(context.type));
     EXPECT_TRUE(context.data.size() == 4 && context.AsDword() == 2)
@@ -64,8 +57,8 @@ TEST_F(BehaviourCheck, PrePassStoresInstallContextTwoAndAsksForThePostPass) {
     EXPECT_TRUE(CompanionKeysUntouched(world)) << "a printer on LPT1: must not touch a companion key";
     const StoredValue selector =
         world.ReadValue(HKEY_LOCAL_MACHINE, names::printSettingsKey, names::currentDeviceType);
-    EXPECT_TRUE(selector.Exists() && selector.AsDword() == 1) << Formatted(
-        "a printer on LPT1: must leave CurrentDeviceType in place, got status %ld", selector.status);
+    EXPECT_TRUE(selector.Exists() && selector.AsDword() == 1)
+        << "LPT1: must leave CurrentDeviceType in place";
 
     // An earlier installation's context is overwritten.
     world.WriteDword(HKEY_CURRENT_USER, names::printSettingsKey, names::installContext, 3);
@@ -96,8 +89,7 @@ TEST_F(BehaviourCheck, PostPassDeletesTheInstallContextWhateverTheInstallationsR
     const DWORD answer = PostPass(world, *printer);
     EXPECT_TRUE(answer == NO_ERROR) << Formatted("expected 0, got %#lx", answer);
     const StoredValue context = UserSetting(world, names::installContext);
-    EXPECT_TRUE(context.status == ERROR_FILE_NOT_FOUND) << Formatted(
-        "expected InstallContext deleted, got status %ld, value %lu", context.status, context.AsDword());
+    EXPECT_EQ(context.status, ERROR_FILE_NOT_FOUND) << "InstallContext, holding " << context.AsDword();
     EXPECT_TRUE(world.KeyExists(HKEY_CURRENT_USER, names::printSettingsKey))
         << "the per-user settings key itself must stay";
 
@@ -109,8 +101,7 @@ TEST_F(BehaviourCheck, PostPassDeletesTheInstallContextWhateverTheInstallationsR
         CallPass(world, DIF_INSTALLDEVICE, printer->Set(), printer->Element(), true, failedInstall, &seen);
     const StoredValue cleared = UserSetting(world, names::installContext);
     EXPECT_TRUE(afterFailure == NO_ERROR) << Formatted("expected 0, got %#lx", afterFailure);
-    EXPECT_TRUE(cleared.status == ERROR_FILE_NOT_FOUND)
-        << Formatted("expected InstallContext deleted, got status %ld", cleared.status);
+    EXPECT_EQ(cleared.status, ERROR_FILE_NOT_FOUND) << "InstallContext after a failed installation";
     EXPECT_TRUE(seen.InstallResult == failedInstall && seen.PrivateData == nullptr && seen.PostProcessing)
         << Formatted("the context record must come back unchanged: got InstallResult %#lx, PrivateData %p",
                      seen.InstallResult, seen.PrivateData);
@@ -135,9 +126,8 @@ TEST_F(BehaviourCheck, PostPassKeepsTheStoredQueueNameUnlessTheDescriptionIsRead
     EXPECT_TRUE(UserSetting(world, names::installContext).status == ERROR_FILE_NOT_FOUND)
         << "expected InstallContext deleted";
     const StoredValue name = UserSetting(world, names::originalPrinterName);
-    EXPECT_TRUE(name.Exists() && name.AsText() == W("Queue Without Description")) << Formatted(
-        "without a description: expected InstallContextOriginalPrinterName kept, got status %ld, \"%s\"",
-        name.status, Narrow(name.AsText()).c_str());
+    EXPECT_TRUE(name.Exists() && name.AsText() == W("Queue Without Description"))
+        << "without a description: expected the queue name kept, got \"" << Narrow(name.AsText()) << "\"";
 
     world.WriteDword(HKEY_CURRENT_USER, names::printSettingsKey, names::installContext, 2);
     const DWORD bare = CallPass(world, DIF_INSTALLDEVICE, printer->Set(), nullptr, true);
@@ -150,7 +140,5 @@ TEST_F(BehaviourCheck, PostPassKeepsTheStoredQueueNameUnlessTheDescriptionIsRead
     const DWORD readable = PostPass(world, *printer);
     const StoredValue consumed = UserSetting(world, names::originalPrinterName);
     EXPECT_TRUE(readable == NO_ERROR) << Formatted("expected 0, got %#lx", readable);
-    EXPECT_TRUE(consumed.status == ERROR_FILE_NOT_FOUND) << Formatted(
-        "expected InstallContextOriginalPrinterName deleted even with no such queue, got status %ld",
-        consumed.status);
+    EXPECT_EQ(consumed.status, ERROR_FILE_NOT_FOUND) << "the queue name, even with no such queue";
 }

@@ -222,10 +222,10 @@ const Fault kCatalogue[] = {
     {"over-aligned new and its delete", OverAligned, 0, {N, N, N, N, N}, ""},
 };
 
-std::string Notice(const char* format, const void* pointer, const char* a = "", const char* b = "") {
+std::string Notice(const char* format, const void* pointer) {
     char notice[200] = {};
     std::snprintf(notice, sizeof notice, format,
-                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(pointer)), a, b);
+                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(pointer)));
     return notice;
 }
 
@@ -242,16 +242,13 @@ Pieces PiecesSince(BehaviourWorld& world, size_t mark) {
 
 // The notice a row ends with; empty for a row without one.
 std::string NoticeOf(Seen seen, const Fault& fault, const unsigned char* named) {
-    const bool madeAsArray = fault.bytes == 1;
     return seen == K ? Notice("OVMemCollector: block 0x%llX was written over below its start; its memory "
                               "is kept\r\n",
                               named)
            : seen == F
                ? Notice("OVMemCollector: release of 0x%llX refused: not a block of this module\r\n", named)
-           : seen == M
-               ? Notice("OVMemCollector: release of 0x%llX refused: made for %s, released by %s\r\n", named,
-                        madeAsArray ? "delete[]" : "delete", madeAsArray ? "delete" : "delete[]")
-               : "";
+           : seen == M ? MismatchNotice(named, fault.bytes == 1)
+                       : "";
 }
 
 // Empty when the pieces are what the row must show; otherwise what is wrong.
@@ -284,6 +281,7 @@ std::string Judge(Seen seen, const Fault& fault, const Pieces& pieces, const OVM
 
 TEST_F(BehaviourCheck, EveryFaultOfTheCatalogueIsReportedAndTheProcessGoesOn) {
     for (unsigned mode = 0; mode <= 4; ++mode) {
+        SCOPED_TRACE(Formatted("mode %u", mode));
         std::string logDirectory;
         SKIP_UNLESS_PREPARED(StartTrackedTestBuild(world, mode, &logDirectory));
         ASSERT_TRUE(world.TestHook("vracoinsTestHook_allocateAligned") != nullptr)
@@ -298,25 +296,25 @@ TEST_F(BehaviourCheck, EveryFaultOfTheCatalogueIsReportedAndTheProcessGoesOn) {
             unsigned char* victim = static_cast<unsigned char*>(world.AllocateInModule(kBlockSize, false));
             unsigned char* after = static_cast<unsigned char*>(world.AllocateInModule(24, false));
             ASSERT_TRUE(before != nullptr && victim != nullptr && after != nullptr)
-                << Formatted("mode %u, %s: the test build could not allocate", mode, fault.name);
+                << fault.name << ": the test build could not allocate";
             // With tracking off there is no header to read.
             const OVMemHdr victimHeader = mode != 0 ? *HeaderOf(victim) : OVMemHdr{};
             const size_t mark = TrackerPieces(world).size();
             const unsigned char* named =
                 fault.action(world, fault, victim, mode != 0 ? &victimHeader : nullptr);
             const std::string wrong = Judge(seen, fault, PiecesSince(world, mark), victimHeader, named);
-            EXPECT_TRUE(wrong.empty()) << Formatted("mode %u, %s: %s", mode, fault.name, wrong.c_str());
+            EXPECT_TRUE(wrong.empty()) << fault.name << ": " << wrong;
             keptLive += seen == M ? 1 : 0;
 
             const size_t neighboursMark = TrackerPieces(world).size();
             Release(world, before);
             Release(world, after);
             EXPECT_TRUE(PiecesSince(world, neighboursMark).empty())
-                << Formatted("mode %u, %s: the neighbours' releases must pass without a word, got \"%s\"",
-                             mode, fault.name, Shown(PiecesSince(world, neighboursMark)).c_str());
+                << fault.name << ": the neighbours' releases must pass without a word, got \""
+                << Shown(PiecesSince(world, neighboursMark)) << "\"";
         }
-        EXPECT_TRUE(world.BreakpointTraps() == 0) << Formatted(
-            "mode %u: without a debugger nothing may stop, got %u traps", mode, world.BreakpointTraps());
+        EXPECT_TRUE(world.BreakpointTraps() == 0)
+            << "without a debugger nothing may stop, got " << world.BreakpointTraps() << " traps";
 
         world.UnloadModule();
         const Pieces report = PiecesSince(world, 0);
@@ -325,7 +323,7 @@ TEST_F(BehaviourCheck, EveryFaultOfTheCatalogueIsReportedAndTheProcessGoesOn) {
                       std::string(keptLive == 0 ? cleanVerdict : leakVerdict)) != report.end();
         EXPECT_TRUE(mode == 0 ? report.empty()
                               : RecordsOf(report, "MemoryLeak").size() == keptLive && verdict)
-            << Formatted("mode %u: expected the report to list the %u refused blocks, got \"%s\"", mode,
-                         static_cast<unsigned>(keptLive), Shown(report).c_str());
+            << "expected the report to list the " << keptLive << " refused blocks, got \"" << Shown(report)
+            << "\"";
     }
 }

@@ -52,16 +52,6 @@ bool AllocateDamagedBlocks(BehaviourWorld& world, DamagedBlock (&blocks)[3]) {
            AllocateDamaged(world, &blocks[2], Damage::Both, true);
 }
 
-// The notice of a release refused for its form of delete.
-std::string MismatchNotice(const void* block, bool madeAsArray) {
-    char notice[200] = {};
-    std::snprintf(notice, sizeof notice,
-                  "OVMemCollector: release of 0x%llX refused: made for %s, released by %s\r\n",
-                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(block)),
-                  madeAsArray ? "delete[]" : "delete", madeAsArray ? "delete" : "delete[]");
-    return notice;
-}
-
 bool EndsWithTheCleanVerdict(const Pieces& pieces) {
     const Pieces closing = ReportClosing();
     return pieces.size() > closing.size() && pieces[pieces.size() - closing.size() - 1] == cleanVerdict;
@@ -71,32 +61,28 @@ bool EndsWithTheCleanVerdict(const Pieces& pieces) {
 
 TEST_F(BehaviourCheck, DamagedGuardsAreReportedAtReleaseInEachGuardedMode) {
     for (unsigned mode = 2; mode <= 4; ++mode) {
+        SCOPED_TRACE(Formatted("mode %u", mode));
         std::string logDirectory;
         SKIP_UNLESS_PREPARED(StartTrackedTestBuild(world, mode, &logDirectory));
         const std::string module = BaseName(world.ModulePath());
         DamagedBlock blocks[3];
-        ASSERT_TRUE(AllocateDamagedBlocks(world, blocks))
-            << Formatted("mode %u: the test build could not allocate", mode);
+        ASSERT_TRUE(AllocateDamagedBlocks(world, blocks)) << "the test build could not allocate";
         for (const DamagedBlock& block : blocks) {
             world.ReleaseInModule(block.pointer, block.array);
         }
         const Pieces atRelease = TrackerPieces(world);
-        EXPECT_TRUE(world.BreakpointTraps() == 0)
-            << Formatted("mode %u: without a debugger a damaged guard must not stop, got %u "
-                         "traps",
-                         mode, world.BreakpointTraps());
+        EXPECT_TRUE(world.BreakpointTraps() == 0) << "without a debugger a damaged guard must not stop, got "
+                                                  << world.BreakpointTraps() << " traps";
 
         const LogPair logs = FindLogPair(world, logDirectory);
-        ASSERT_TRUE(logs.problem.empty()) << Formatted("mode %u: %s", mode, logs.problem.c_str());
+        ASSERT_TRUE(logs.problem.empty()) << logs.problem;
         bool whole = false;
         const std::vector<OVMemHdr> raw = RawRecords(world.ReadWholeFile(logs.rawPath), &whole);
-        ASSERT_TRUE(whole && raw.size() == 3)
-            << Formatted("mode %u: expected 3 raw records, got %u bytes", mode,
-                         static_cast<unsigned>(raw.size() * sizeof(OVMemHdr)));
+        ASSERT_TRUE(whole && raw.size() == 3) << "expected 3 raw records, got " << raw.size();
         // One record per release, the first one announcing the log file; both flags as the check found them.
         const Pieces records = RecordsOf(atRelease, "MemoryAccessViolation");
-        ASSERT_TRUE(records.size() == 3) << Formatted(
-            "mode %u: expected 3 access-violation records, got \"%s\"", mode, Shown(atRelease).c_str());
+        ASSERT_TRUE(records.size() == 3)
+            << "expected 3 access-violation records, got \"" << Shown(atRelease) << "\"";
         Pieces expected = {leakLogAnnouncement, logs.textPath, "\r\n"};
         for (size_t i = 0; i < 3; ++i) {
             const DamagedBlock& block = blocks[i];
@@ -104,29 +90,25 @@ TEST_F(BehaviourCheck, DamagedGuardsAreReportedAtReleaseInEachGuardedMode) {
             const uint8_t underrun = block.damage != Damage::Overrun ? 1 : 0;
             EXPECT_TRUE(raw[i].userPtr == block.pointer && raw[i].size == kBlockSize &&
                         raw[i].overrun == overrun && raw[i].underrun == underrun)
-                << Formatted("mode %u, %s: expected the raw header of block %p with overrun %u, underrun %u, "
-                             "got block "
-                             "%p, "
-                             "size %llu, overrun %u, underrun %u",
-                             mode, DamageName(block.damage), static_cast<void*>(block.pointer), overrun,
-                             underrun, raw[i].userPtr, static_cast<unsigned long long>(raw[i].size),
-                             raw[i].overrun, raw[i].underrun);
+                << Formatted(
+                       "%s: expected the raw header of block %p with overrun %u, underrun %u, got block "
+                       "%p, size %llu, overrun %u, underrun %u",
+                       DamageName(block.damage), static_cast<void*>(block.pointer), overrun, underrun,
+                       raw[i].userPtr, static_cast<unsigned long long>(raw[i].size), raw[i].overrun,
+                       raw[i].underrun);
             expected.push_back(
                 AccessViolationRecord(module, raw[i], HeaderAddressOf(block.pointer), records[i]));
         }
         const std::string difference = FirstDifference(expected, atRelease);
-        EXPECT_TRUE(difference.empty())
-            << Formatted("mode %u: expected the announcement and 3 records: %s", mode, difference.c_str());
+        EXPECT_TRUE(difference.empty()) << "expected the announcement and 3 records: " << difference;
         const std::string textLog = world.ReadWholeFile(logs.textPath);
-        EXPECT_TRUE(textLog == TextLog(records)) << Formatted(
-            "mode %u: expected the 3 records in the text log file, got \"%s\"", mode, Shown(textLog).c_str());
+        EXPECT_TRUE(textLog == TextLog(records))
+            << "expected the 3 records in the text log file, got \"" << Shown(textLog) << "\"";
 
         // The damaged blocks were freed all the same: nothing is left to leak.
         world.UnloadModule();
         EXPECT_TRUE(EndsWithTheCleanVerdict(TrackerPieces(world)))
-            << Formatted("mode %u: expected the clean verdict at unload, "
-                         "got \"%s\"",
-                         mode, Shown(TrackerPieces(world)).c_str());
+            << "expected the clean verdict at unload, got \"" << Shown(TrackerPieces(world)) << "\"";
     }
 }
 
@@ -136,11 +118,8 @@ TEST_F(BehaviourCheck, DamagedGuardsAreReportedAtReleaseInEachGuardedMode) {
 TEST_F(BehaviourCheck, AccessViolationAndInUseRecordsShowTheirStacksAndBytes) {
     const char* const kinds[] = {"MemoryAccessViolation", "MemoryInUse"};
     for (const char* kind : kinds) {
-        world.Clear();
-        SwitchTrackingOn(world, 3, world.FreshLogDirectory());
-        world.WriteDword(HKEY_LOCAL_MACHINE, names::trackerKey, W("TrackMemoryStackDepth"), 2);
-        world.WriteDword(HKEY_LOCAL_MACHINE, names::trackerKey, W("TrackMemoryDataBytes"), 8);
-        SKIP_UNLESS_PREPARED(world.LoadModule(ModuleBuild::WithTestHooks));
+        std::string logDirectory;
+        SKIP_UNLESS_PREPARED(StartWithDetails(world, 3, 2, 8, &logDirectory));
         const std::string module = BaseName(world.ModulePath());
         auto* block = static_cast<unsigned char*>(world.AllocateInModule(kBlockSize, false));
         ASSERT_TRUE(block != nullptr);
@@ -186,8 +165,7 @@ TEST_F(BehaviourCheck, DamagedGuardStopsInAnAttachedDebugger) {
         world.AttachDebugger(true);
         LOAD_MODULE_OR_SKIP(ModuleBuild::WithTestHooks);
         DamagedBlock blocks[3];
-        ASSERT_TRUE(AllocateDamagedBlocks(world, blocks))
-            << Formatted("mode %u: the test build could not allocate", mode);
+        ASSERT_TRUE(AllocateDamagedBlocks(world, blocks)) << "mode " << mode << ": could not allocate";
         // Each damaged guard stops once, and the release goes on to its record.
         const unsigned expectedTraps[] = {1, 2, 4};
         for (size_t i = 0; i < 3; ++i) {
@@ -246,23 +224,21 @@ TEST_F(BehaviourCheck, UnguardedModeLeavesChangedBytesAroundABlockUnreported) {
 
 TEST_F(BehaviourCheck, MismatchedReleaseIsRefusedWithItsLineAndTheBlockKept) {
     for (unsigned mode = 1; mode <= 4; ++mode) {
+        SCOPED_TRACE(Formatted("mode %u", mode));
         std::string logDirectory;
         SKIP_UNLESS_PREPARED(StartTrackedTestBuild(world, mode, &logDirectory));
         const std::string module = BaseName(world.ModulePath());
         unsigned char* array = static_cast<unsigned char*>(world.AllocateInModule(16, true));
         unsigned char* scalar = static_cast<unsigned char*>(world.AllocateInModule(8, false));
-        ASSERT_TRUE(array != nullptr && scalar != nullptr)
-            << Formatted("mode %u: the test build could not allocate", mode);
+        ASSERT_TRUE(array != nullptr && scalar != nullptr) << "the test build could not allocate";
 
         // Without a debugger: the line, and nothing that would end the process.
         world.ReleaseInModule(array, false);
         Pieces output = TrackerPieces(world);
         std::string difference = FirstDifference({MismatchNotice(array, true)}, output);
-        EXPECT_TRUE(difference.empty())
-            << Formatted("mode %u, new[] released by delete: %s", mode, difference.c_str());
+        EXPECT_TRUE(difference.empty()) << "new[] released by delete: " << difference;
         EXPECT_TRUE(world.BreakpointTraps() == 0)
-            << Formatted("mode %u: without a debugger the refusal must not stop, got %u traps", mode,
-                         world.BreakpointTraps());
+            << "without a debugger the refusal must not stop, got " << world.BreakpointTraps() << " traps";
 
         // With a debugger: the line, and a stop.
         world.AttachDebugger(true);
@@ -270,27 +246,23 @@ TEST_F(BehaviourCheck, MismatchedReleaseIsRefusedWithItsLineAndTheBlockKept) {
         world.AttachDebugger(false);
         output = TrackerPieces(world);
         difference = FirstDifference({MismatchNotice(array, true), MismatchNotice(scalar, false)}, output);
-        EXPECT_TRUE(difference.empty())
-            << Formatted("mode %u, new released by delete[]: %s", mode, difference.c_str());
-        EXPECT_TRUE(world.BreakpointTraps() == 1) << Formatted(
-            "mode %u: with a debugger the refusal must stop once, got %u", mode, world.BreakpointTraps());
+        EXPECT_TRUE(difference.empty()) << "new released by delete[]: " << difference;
+        EXPECT_TRUE(world.BreakpointTraps() == 1)
+            << "with a debugger the refusal must stop once, got " << world.BreakpointTraps();
 
         // Both blocks are still the module's: the scalar one is released by its own form, the array one is
         // left to be reported as a leak at the unload.
         array[0] = 1;
         scalar[0] = 1;
         world.ReleaseInModule(scalar, false);
-        EXPECT_TRUE(TrackerPieces(world).size() == 2)
-            << Formatted("mode %u: the matching release must pass without a word", mode);
+        EXPECT_TRUE(TrackerPieces(world).size() == 2) << "the matching release must pass without a word";
         world.UnloadModule();
         output = TrackerPieces(world);
         const Pieces records = RecordsOf(output, "MemoryLeak");
         EXPECT_TRUE(records.size() == 1 && Field(records[0], "module") == module &&
                     Field(records[0], "size") == "16")
-            << Formatted("mode %u: expected the refused block's leak record, got \"%s\"", mode,
-                         Shown(records).c_str());
+            << "expected the refused block's leak record, got \"" << Shown(records) << "\"";
         EXPECT_TRUE(std::find(output.begin(), output.end(), "Total leaked size: 16\n") != output.end())
-            << Formatted("mode %u: expected the leaked total of 16 bytes in \"%s\"", mode,
-                         Shown(output).c_str());
+            << "expected the leaked total of 16 bytes in \"" << Shown(output) << "\"";
     }
 }

@@ -40,6 +40,7 @@ std::string RawNameAt(const std::string& prefix, int64_t time) {
 
 TEST_F(BehaviourCheck, LeakLeftAtUnloadIsReportedLoggedAndNoted) {
     for (unsigned mode = 1; mode <= 4; ++mode) {
+        SCOPED_TRACE(Formatted("mode %u", mode));
         std::string logDirectory;
         SKIP_UNLESS_PREPARED(StartTrackedTestBuild(world, mode, &logDirectory));
         const std::string modulePath = world.ModulePath();
@@ -47,46 +48,39 @@ TEST_F(BehaviourCheck, LeakLeftAtUnloadIsReportedLoggedAndNoted) {
         LeakedBlock blocks[] = {{nullptr, 10, false}, {nullptr, 20, true}, {nullptr, 30, false}};
         for (LeakedBlock& block : blocks) {
             block.pointer = world.AllocateInModule(block.size, block.array);
-            ASSERT_TRUE(block.pointer != nullptr)
-                << Formatted("mode %u: the test build could not allocate %u bytes", mode,
-                             static_cast<unsigned>(block.size));
+            ASSERT_TRUE(block.pointer != nullptr) << "the test build could not allocate " << block.size;
         }
-        EXPECT_TRUE(TrackerPieces(world).empty())
-            << Formatted("mode %u: expected nothing on the debugger before the unload", mode);
+        EXPECT_TRUE(TrackerPieces(world).empty()) << "expected nothing on the debugger before the unload";
         world.UnloadModule();
 
         const LogPair logs = FindLogPair(world, logDirectory);
-        ASSERT_TRUE(logs.problem.empty()) << Formatted("mode %u: %s", mode, logs.problem.c_str());
+        ASSERT_TRUE(logs.problem.empty()) << logs.problem;
         const std::string naming = NamingProblem(logs, world.ProcessPath(), modulePath);
-        EXPECT_TRUE(naming.empty()) << Formatted("mode %u: raw record file: %s", mode, naming.c_str());
+        EXPECT_TRUE(naming.empty()) << "raw record file: " << naming;
 
         // The raw record file holds the three headers as they lay before the blocks, in allocation order.
         bool whole = false;
         const std::vector<OVMemHdr> raw = RawRecords(world.ReadWholeFile(logs.rawPath), &whole);
-        EXPECT_TRUE(whole) << Formatted("mode %u: expected the raw record file made of 504-byte headers",
-                                        mode);
-        ASSERT_TRUE(raw.size() == 3) << Formatted("mode %u: expected 3 raw records, got %u", mode,
-                                                  static_cast<unsigned>(raw.size()));
+        EXPECT_TRUE(whole) << "expected the raw record file made of 504-byte headers";
+        ASSERT_TRUE(raw.size() == 3) << "expected 3 raw records, got " << raw.size();
         for (size_t i = 0; i < 3; ++i) {
             EXPECT_TRUE(raw[i].userPtr == blocks[i].pointer && raw[i].size == blocks[i].size &&
                         raw[i].allocKind == (blocks[i].array ? 1 : 0) && raw[i].release == 0 &&
                         raw[i].overrun == 0 && raw[i].underrun == 0 && raw[i].magic == 0xAA)
-                << Formatted("mode %u: raw record %u: expected the header of the %u-byte block %p, got "
-                             "userPtr %p, size "
-                             "%llu, allocKind %d, release %u, overrun %u, underrun %u, magic %#x",
-                             mode, static_cast<unsigned>(i), static_cast<unsigned>(blocks[i].size),
-                             blocks[i].pointer, raw[i].userPtr, static_cast<unsigned long long>(raw[i].size),
-                             raw[i].allocKind, raw[i].release, raw[i].overrun, raw[i].underrun, raw[i].magic);
+                << Formatted(
+                       "raw record %u: expected the header of the %u-byte block %p, got userPtr %p, size "
+                       "%llu, allocKind %d, release %u, overrun %u, underrun %u, magic %#x",
+                       static_cast<unsigned>(i), static_cast<unsigned>(blocks[i].size), blocks[i].pointer,
+                       raw[i].userPtr, static_cast<unsigned long long>(raw[i].size), raw[i].allocKind,
+                       raw[i].release, raw[i].overrun, raw[i].underrun, raw[i].magic);
         }
-        EXPECT_TRUE(raw[1].id == raw[0].id + 1 && raw[2].id == raw[1].id + 1) << Formatted(
-            "mode %u: expected consecutive ids, got %u, %u, %u", mode, raw[0].id, raw[1].id, raw[2].id);
+        EXPECT_TRUE(raw[1].id == raw[0].id + 1 && raw[2].id == raw[1].id + 1)
+            << Formatted("expected consecutive ids, got %u, %u, %u", raw[0].id, raw[1].id, raw[2].id);
 
         // The report: head, where the log goes, one record per block, the totals and the verdict.
         const Pieces report = TrackerPieces(world);
         const Pieces records = RecordsOf(report, "MemoryLeak");
-        ASSERT_TRUE(records.size() == 3)
-            << Formatted("mode %u: expected 3 leak records, got %u in \"%s\"", mode,
-                         static_cast<unsigned>(records.size()), Shown(report).c_str());
+        ASSERT_TRUE(records.size() == 3) << "expected 3 leak records in \"" << Shown(report) << "\"";
         Pieces expected = ReportHead(world.ProcessPath(), modulePath);
         Append(&expected, {leakLogAnnouncement, logs.textPath, "\r\n"});
         for (size_t i = 0; i < 3; ++i) {
@@ -97,21 +91,19 @@ TEST_F(BehaviourCheck, LeakLeftAtUnloadIsReportedLoggedAndNoted) {
         Append(&expected, ReportClosing());
         const std::string difference = FirstDifference(expected, report);
         EXPECT_TRUE(difference.empty())
-            << Formatted("mode %u: expected the leak report of %u pieces: %s", mode,
-                         static_cast<unsigned>(expected.size()), difference.c_str());
-        EXPECT_TRUE(world.BreakpointTraps() == 0) << Formatted(
-            "mode %u: a leak must not stop the process, got %u traps", mode, world.BreakpointTraps());
+            << "expected the leak report of " << expected.size() << " pieces: " << difference;
+        EXPECT_TRUE(world.BreakpointTraps() == 0)
+            << "a leak must not stop the process, got " << world.BreakpointTraps() << " traps";
 
         const std::string textLog = world.ReadWholeFile(logs.textPath);
         EXPECT_TRUE(textLog == TextLog(records))
-            << Formatted("mode %u: expected the text log file to hold the banner and the 3 "
-                         "records, got \"%s\"",
-                         mode, Shown(textLog).c_str());
+            << "expected the text log file to hold the banner and the 3 records, got \"" << Shown(textLog)
+            << "\"";
         DWORD noteType = REG_NONE;
         const std::string note = LeakNote(world, &noteType);
-        EXPECT_TRUE(note == logs.textPath && noteType == REG_BINARY) << Formatted(
-            "mode %u: expected LeakedModule = the text log file's path as REG_BINARY, got %s \"%s\"", mode,
-            TypeName(noteType), note.c_str());
+        EXPECT_TRUE(note == logs.textPath && noteType == REG_BINARY)
+            << "expected LeakedModule = the text log file's path as REG_BINARY, got " << TypeName(noteType)
+            << " \"" << note << "\"";
     }
 }
 
@@ -119,41 +111,32 @@ TEST_F(BehaviourCheck, LeakLeftAtUnloadIsReportedLoggedAndNoted) {
 // no DWARF), over the simulation the shared object's DWARF. Without the PDB the same record names none.
 TEST_F(BehaviourCheck, LeakRecordNamesTheCallSiteByFunctionFileAndLine) {
     for (unsigned mode = 1; mode <= 4; ++mode) {
+        SCOPED_TRACE(Formatted("mode %u", mode));
         std::string logDirectory;
         SKIP_UNLESS_PREPARED(StartTrackedTestBuild(world, mode, &logDirectory));
         const std::string module = BaseName(world.ModulePath());
         std::string sourceFile;
         int line = 0;
-        ASSERT_TRUE(world.LeakAtKnownLine(24, &sourceFile, &line) != nullptr && line > 0) << Formatted(
-            "mode %u: the test build could not leak from its known call site (line %d)", mode, line);
+        ASSERT_TRUE(world.LeakAtKnownLine(24, &sourceFile, &line) != nullptr && line > 0)
+            << "the test build could not leak from its known call site (line " << line << ")";
         world.UnloadModule();
 
         const Pieces records = RecordsOf(TrackerPieces(world), "MemoryLeak");
-        ASSERT_TRUE(records.size() == 1) << Formatted("mode %u: expected 1 leak record, got %u", mode,
-                                                      static_cast<unsigned>(records.size()));
+        ASSERT_TRUE(records.size() == 1) << "expected 1 leak record, got " << records.size();
         const std::string& record = records[0];
         EXPECT_TRUE(Field(record, "module") == module && Field(record, "size") == "24" &&
                     Field(record, "release") == "0")
-            << Formatted("mode %u: expected the 24-byte block of %s, got \"%s\"", mode, module.c_str(),
-                         Shown(record).c_str());
-        EXPECT_TRUE(Field(record, "function") == "vracoinsTestHook_leak")
-            << Formatted("mode %u: expected the function vracoinsTestHook_leak, got \"%s\"", mode,
-                         Field(record, "function").c_str());
-        const std::string file = Field(record, "file");
-        EXPECT_TRUE(BaseName(file) == BaseName(sourceFile))
-            << Formatted("mode %u: expected the source file %s, got \"%s\"", mode,
-                         BaseName(sourceFile).c_str(), file.c_str());
-        EXPECT_TRUE(Field(record, "line") == std::to_string(line))
-            << Formatted("mode %u: expected line %d, got \"%s\"", mode, line, Field(record, "line").c_str());
+            << "expected the 24-byte block of " << module << ", got \"" << Shown(record) << "\"";
+        EXPECT_EQ(Field(record, "function"), "vracoinsTestHook_leak");
+        EXPECT_EQ(BaseName(Field(record, "file")), BaseName(sourceFile));
+        EXPECT_EQ(Field(record, "line"), std::to_string(line));
 
         const LogPair logs = FindLogPair(world, logDirectory);
-        EXPECT_TRUE(logs.problem.empty()) << Formatted("mode %u: %s", mode, logs.problem.c_str());
+        EXPECT_TRUE(logs.problem.empty()) << logs.problem;
         if (logs.problem.empty()) {
             const std::string textLog = world.ReadWholeFile(logs.textPath);
             EXPECT_TRUE(textLog == TextLog(records))
-                << Formatted("mode %u: expected the named record in the text log file, got "
-                             "\"%s\"",
-                             mode, Shown(textLog).c_str());
+                << "expected the named record in the text log file, got \"" << Shown(textLog) << "\"";
         }
     }
 }
@@ -225,12 +208,9 @@ TEST_F(BehaviourCheck, LeakRecordsShowTheirStacksFoldedAndTheirBytes) {
                 {4, 0, 16, 0, 16, 16},
                 {1, 8, 32, 8, 32, 32}};
     for (const auto& row : rows) {
-        world.Clear();
-        const std::string logDirectory = world.FreshLogDirectory();
-        SwitchTrackingOn(world, row.mode, logDirectory);
-        world.WriteDword(HKEY_LOCAL_MACHINE, names::trackerKey, W("TrackMemoryStackDepth"), row.stackDepth);
-        world.WriteDword(HKEY_LOCAL_MACHINE, names::trackerKey, W("TrackMemoryDataBytes"), row.dataBytes);
-        SKIP_UNLESS_PREPARED(world.LoadModule(ModuleBuild::WithTestHooks));
+        SCOPED_TRACE(Formatted("mode %lu, depth %lu, bytes %lu", row.mode, row.stackDepth, row.dataBytes));
+        std::string logDirectory;
+        SKIP_UNLESS_PREPARED(StartWithDetails(world, row.mode, row.stackDepth, row.dataBytes, &logDirectory));
         const std::string module = BaseName(world.ModulePath());
         using LeakNested = void (*)(size_t, unsigned, void**, int*);
         auto leakNested = reinterpret_cast<LeakNested>(world.TestHook("vracoinsTestHook_leakNested"));
@@ -242,7 +222,7 @@ TEST_F(BehaviourCheck, LeakRecordsShowTheirStacksFoldedAndTheirBytes) {
         leakNested(40, 2, made, lines);
         auto* single = static_cast<unsigned char*>(world.AllocateInModule(100, false));
         ASSERT_TRUE(made[0] != nullptr && made[1] != nullptr && single != nullptr)
-            << Formatted("mode %lu: the test build could not allocate", row.mode);
+            << "the test build could not allocate";
         unsigned char* nested[2] = {static_cast<unsigned char*>(made[0]),
                                     static_cast<unsigned char*>(made[1])};
         const std::string text = "port USB001 of the queue \x01\x02\xFF named A4, Alpha";
@@ -256,24 +236,9 @@ TEST_F(BehaviourCheck, LeakRecordsShowTheirStacksFoldedAndTheirBytes) {
 
         const Pieces report = TrackerPieces(world);
         const Pieces records = RecordsOf(report, "MemoryLeak");
-        ASSERT_TRUE(records.size() == 3)
-            << Formatted("mode %lu: expected 3 leak records, got \"%s\"", row.mode, Shown(report).c_str());
-        // What follows each record, up to the next record or the summary.
-        std::vector<Pieces> details;
-        Pieces summary;
-        for (const std::string& piece : report) {
-            if (piece.compare(0, 11, "MemoryLeak ") == 0) {
-                details.emplace_back();
-            } else if (piece.compare(0, 14, "Leaked blocks ") == 0 ||
-                       piece.compare(0, 10, "Total numb") == 0) {
-                summary.push_back(piece);
-                details.emplace_back();
-            } else if (!details.empty() && !summary.empty() && piece.compare(0, 4, "    ") == 0) {
-                summary.push_back(piece);
-            } else if (!details.empty() && piece.compare(0, 4, "    ") == 0) {
-                details.back().push_back(piece);
-            }
-        }
+        ASSERT_TRUE(records.size() == 3) << "expected 3 leak records, got \"" << Shown(report) << "\"";
+        const Pieces details[] = {LinesAfter(report, records[0]), LinesAfter(report, records[1]),
+                                  LinesAfter(report, records[2])};
         const std::string firstId = Field(records[0], "id");
         // The walk of the frames may end early, at code that it cannot unwind, but never inside the test
         // build: the nested leak has four frames there, the single block one.
@@ -290,10 +255,9 @@ TEST_F(BehaviourCheck, LeakRecordsShowTheirStacksFoldedAndTheirBytes) {
             EXPECT_TRUE(frames >= leastFrames[block] && frames <= row.frames &&
                         lines.size() == frames + rowsOf[block].size() &&
                         Pieces(lines.begin() + static_cast<long>(frames), lines.end()) == rowsOf[block])
-                << Formatted("mode %lu: block %u: expected %u to %u frames, then the rows \"%s\", got \"%s\"",
-                             row.mode, static_cast<unsigned>(block),
-                             static_cast<unsigned>(leastFrames[block]), row.frames,
-                             Shown(rowsOf[block]).c_str(), Shown(lines).c_str());
+                << Formatted("block %u: expected %u to %u frames, then the rows \"%s\", got \"%s\"",
+                             static_cast<unsigned>(block), static_cast<unsigned>(leastFrames[block]),
+                             row.frames, Shown(rowsOf[block]).c_str(), Shown(lines).c_str());
         }
         const char* functions[] = {"nestedLeakInner", "nestedLeakMiddle", "nestedLeakOuter"};
         for (unsigned frame = 0; frame < row.frames && frame < 3; ++frame) {
@@ -302,8 +266,8 @@ TEST_F(BehaviourCheck, LeakRecordsShowTheirStacksFoldedAndTheirBytes) {
             EXPECT_TRUE(line.find(" " + module + "+0x") != std::string::npos &&
                         line.find(Formatted(" %s ", functions[frame])) != std::string::npos &&
                         line.size() > at.size() && line.compare(line.size() - at.size(), at.size(), at) == 0)
-                << Formatted("mode %lu: frame %u: expected %s in %s at %s, got \"%s\"", row.mode, frame,
-                             functions[frame], module.c_str(), Shown(at).c_str(), Shown(line).c_str());
+                << Formatted("frame %u: expected %s in %s at %s, got \"%s\"", frame, functions[frame],
+                             module.c_str(), Shown(at).c_str(), Shown(line).c_str());
         }
         Pieces second;
         if (row.frames != 0) {
@@ -311,8 +275,8 @@ TEST_F(BehaviourCheck, LeakRecordsShowTheirStacksFoldedAndTheirBytes) {
         }
         Append(&second, rowsOf[1]);
         EXPECT_TRUE(details[1] == second)
-            << Formatted("mode %lu: expected \"%s\" after the second record, got \"%s\"", row.mode,
-                         Shown(second).c_str(), Shown(details[1]).c_str());
+            << "expected \"" << Shown(second) << "\" after the second record, got \"" << Shown(details[1])
+            << "\"";
         Pieces expected;
         if (row.frames != 0) {
             expected = {"Leaked blocks by call stack, largest total first: 2 stacks\r\n",
@@ -320,21 +284,22 @@ TEST_F(BehaviourCheck, LeakRecordsShowTheirStacksFoldedAndTheirBytes) {
                         "    stack of id=\"" + firstId + "\": count=2 bytes=80\r\n"};
         }
         expected.push_back(CountLine(static_cast<unsigned long>(ReportedCount(report))));
-        EXPECT_TRUE(summary == expected)
-            << Formatted("mode %lu: expected the summary \"%s\", got \"%s\"", row.mode,
-                         Shown(expected).c_str(), Shown(summary).c_str());
+        Pieces summary = PiecesFrom(report, expected[0]);
+        summary.resize(std::min(summary.size(), expected.size()));
+        EXPECT_TRUE(summary == expected) << "expected the summary \"" << Shown(expected) << "\", got \""
+                                         << Shown(PiecesFrom(report, expected[0])) << "\"";
 
         const LogPair logs = FindLogPair(world, logDirectory);
         ASSERT_TRUE(logs.problem.empty()) << logs.problem;
         bool whole = false;
         EXPECT_TRUE(RawRecords(world.ReadWholeFile(logs.rawPath), &whole).size() == 3 && whole)
-            << Formatted("mode %lu: expected 3 whole headers in the raw record file", row.mode);
+            << "expected 3 whole headers in the raw record file";
         const std::string textLog = world.ReadWholeFile(logs.textPath);
         EXPECT_TRUE(
             textLog.find(details[0].empty() ? records[0] : details[0].back()) != std::string::npos &&
-            (row.frames == 0 || textLog.find(summary[0] + summary[1] + summary[2]) != std::string::npos))
-            << Formatted("mode %lu: expected the details and the summary in the text log file, got \"%s\"",
-                         row.mode, Shown(textLog).c_str());
+            (row.frames == 0 || (summary.size() >= 3 &&
+                                 textLog.find(summary[0] + summary[1] + summary[2]) != std::string::npos)))
+            << "expected the details and the summary in the text log file, got \"" << Shown(textLog) << "\"";
     }
 }
 

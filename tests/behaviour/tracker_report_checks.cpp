@@ -81,6 +81,7 @@ const char* InstallAndUnload(BehaviourWorld& world, std::string* modulePath,
 TEST_F(BehaviourCheck, CleanInstallationEndsInTheCleanReportInEveryMode) {
     long counts[5] = {};
     for (unsigned mode = 1; mode <= 4; ++mode) {
+        SCOPED_TRACE(Formatted("mode %u", mode));
         world.Clear();
         const std::string logDirectory = world.FreshLogDirectory();
         SwitchTrackingOn(world, mode, logDirectory);
@@ -90,30 +91,25 @@ TEST_F(BehaviourCheck, CleanInstallationEndsInTheCleanReportInEveryMode) {
         // The module's static strings are released before the report, so nothing of it is still live.
         const Pieces report = TrackerPieces(world);
         const long count = ReportedCount(report);
-        EXPECT_TRUE(count > 10) << Formatted(
-            "mode %u: expected the count line with the number of blocks the installation made, "
-            "got %ld in \"%s\"",
-            mode, count, Shown(report).c_str());
+        EXPECT_TRUE(count > 10)
+            << "expected the count line with the number of blocks the installation made, got " << count
+            << " in \"" << Shown(report) << "\"";
         Pieces expected = ReportHead(world.ProcessPath(), modulePath);
         Append(&expected, {CountLine(static_cast<unsigned long>(count)), cleanVerdict});
         Append(&expected, ReportClosing());
         const std::string difference = FirstDifference(expected, report);
-        EXPECT_TRUE(difference.empty())
-            << Formatted("mode %u: expected the clean report of %u pieces, one write each: %s", mode,
-                         static_cast<unsigned>(expected.size()), difference.c_str());
+        EXPECT_TRUE(difference.empty()) << "expected the clean report of " << expected.size()
+                                        << " pieces, one write each: " << difference;
         EXPECT_TRUE(world.BreakpointTraps() == 0)
-            << Formatted("mode %u: expected no breakpoint trap, got %u", mode, world.BreakpointTraps());
+            << "expected no breakpoint trap, got " << world.BreakpointTraps();
 
         const std::vector<std::string> logs = world.FilesIn(logDirectory);
-        EXPECT_TRUE(logs.empty()) << Formatted(
-            "mode %u: expected no log file after a clean run, found %u, \"%s\"", mode,
-            static_cast<unsigned>(logs.size()), logs.empty() ? "" : logs[0].c_str());
+        EXPECT_TRUE(logs.empty()) << "expected no log file after a clean run, found \"" << logs[0] << "\"";
         const std::vector<std::string> tempLogs = TrackerLogFilesIn(world, TemporaryDirectory());
         EXPECT_TRUE(tempLogs.empty())
-            << Formatted("mode %u: expected no log file in the temporary directory, found \"%s\"", mode,
-                         tempLogs.empty() ? "" : tempLogs[0].c_str());
+            << "expected no log file in the temporary directory, found \"" << tempLogs[0] << "\"";
         EXPECT_TRUE(!world.KeyExists(HKEY_CURRENT_USER, names::leakNoteKey))
-            << Formatted("mode %u: expected no LeakedModule note after a clean run", mode);
+            << "expected no LeakedModule note after a clean run";
         counts[mode] = count;
     }
     // Every mode tracks the same blocks: the installation's own.
@@ -146,31 +142,20 @@ TEST_F(BehaviourCheck, UntrackedModuleSaysNothingFromLoadToUnload) {
 // prefer a native library, as this check's environment does). With tracking off the module loads no
 // dbghelp at all; with tracking on it loads the system directory's while it is loaded, and frees it.
 TEST_F(BehaviourCheck, APlantedDebugHelpLibraryIsNeverLoaded) {
-    const struct {
-        const char* what;
-        bool switches;
-        DWORD mode;
-    } rows[] = {{"no switches", false, 0}, {"TrackMemoryAllocation 0", true, 0},
-                {"mode 1", true, 1},       {"mode 2", true, 2},
-                {"mode 3", true, 3},       {"mode 4", true, 4}};
-    for (const auto& row : rows) {
+    for (int mode = -1; mode <= 4; ++mode) { // -1: no switches at all
+        SCOPED_TRACE(Formatted("mode %d", mode));
         world.Clear();
         SKIP_UNLESS_PREPARED(world.PlantLibrary("dbghelp.dll"));
-        ASSERT_TRUE(!world.LibraryIsLoaded("dbghelp.dll"))
-            << Formatted("%s: dbghelp.dll is loaded before the module", row.what);
-        if (row.switches) {
-            SwitchTrackingOn(world, row.mode, world.FreshLogDirectory());
+        ASSERT_TRUE(!world.LibraryIsLoaded("dbghelp.dll")) << "dbghelp.dll is loaded before the module";
+        if (mode >= 0) {
+            SwitchTrackingOn(world, static_cast<DWORD>(mode), world.FreshLogDirectory());
         }
         std::string modulePath;
         bool loadedWithTheModule = false;
         SKIP_UNLESS_PREPARED(InstallAndUnload(world, &modulePath, &loadedWithTheModule));
-        EXPECT_TRUE(world.PlantedLibraryLoads("dbghelp.dll") == 0)
-            << Formatted("%s: the dbghelp.dll beside the program was loaded %u times", row.what,
-                         world.PlantedLibraryLoads("dbghelp.dll"));
-        EXPECT_TRUE(loadedWithTheModule == (row.mode != 0))
-            << Formatted("%s: expected dbghelp.dll %s while the module was loaded", row.what,
-                         row.mode != 0 ? "loaded" : "not loaded");
-        EXPECT_TRUE(!world.LibraryIsLoaded("dbghelp.dll"))
-            << Formatted("%s: dbghelp.dll is still loaded after the module's unload", row.what);
+        EXPECT_EQ(world.PlantedLibraryLoads("dbghelp.dll"), 0u)
+            << "loads of the dbghelp.dll beside the program";
+        EXPECT_EQ(loadedWithTheModule, mode > 0) << "dbghelp.dll loaded while the module was";
+        EXPECT_TRUE(!world.LibraryIsLoaded("dbghelp.dll")) << "dbghelp.dll is still loaded after the unload";
     }
 }

@@ -280,17 +280,16 @@ Outcome Gathered(const std::vector<Worker>& workers) {
 }
 
 // Every id from just after the first probe's to just before the last probe's, each once.
-void CheckIdsUniqueAndGapless(unsigned mode, const std::vector<uint32_t>& ids, uint32_t firstProbe,
-                              uint32_t lastProbe) {
+void CheckIdsUniqueAndGapless(const std::vector<uint32_t>& ids, uint32_t firstProbe, uint32_t lastProbe) {
     const auto twice = std::adjacent_find(ids.begin(), ids.end());
-    ASSERT_TRUE(twice == ids.end()) << Formatted("mode %u: id %u was given to two blocks", mode,
+    ASSERT_TRUE(twice == ids.end()) << Formatted("id %u was given to two blocks",
                                                  twice != ids.end() ? *twice : 0);
     const size_t expected = lastProbe > firstProbe ? lastProbe - firstProbe - 1 : 0;
     EXPECT_TRUE(ids.size() == expected &&
                 (ids.empty() || (ids.front() == firstProbe + 1 && ids.back() == lastProbe - 1)))
-        << Formatted("mode %u: expected the %u ids between the probes' %u and %u, the threads' %u blocks got "
+        << Formatted("expected the %u ids between the probes' %u and %u, the threads' %u blocks got "
                      "ids %u to %u",
-                     mode, static_cast<unsigned>(expected), firstProbe, lastProbe,
+                     static_cast<unsigned>(expected), firstProbe, lastProbe,
                      static_cast<unsigned>(ids.size()), ids.empty() ? 0 : ids.front(),
                      ids.empty() ? 0 : ids.back());
 }
@@ -324,7 +323,7 @@ std::string ExpectedLine(const std::string& module, const mlk::Record& raw, cons
 
 // The damaged blocks' records first, then the leak records of the final report: each names a block
 // of its group with the right flags, and every block of the group is named once.
-void CheckRecordsNameTheBlocks(unsigned mode, const std::vector<mlk::Record>& raw, size_t violations,
+void CheckRecordsNameTheBlocks(const std::vector<mlk::Record>& raw, size_t violations,
                                const Outcome& outcome) {
     std::map<uint32_t, int> named;
     for (size_t i = 0; i < raw.size(); ++i) {
@@ -332,7 +331,7 @@ void CheckRecordsNameTheBlocks(unsigned mode, const std::vector<mlk::Record>& ra
         const std::map<uint32_t, Block>& group = violation ? outcome.overrun : outcome.leftLive;
         const auto found = group.find(raw[i].id);
         const bool namedOnce = found != group.end() && ++named[raw[i].id] == 1;
-        EXPECT_TRUE(namedOnce) << Formatted("mode %u: record %u (%s) names id %u, which is %s", mode,
+        EXPECT_TRUE(namedOnce) << Formatted("record %u (%s) names id %u, which is %s",
                                             static_cast<unsigned>(i), violation ? "access violation" : "leak",
                                             raw[i].id,
                                             found == group.end() ? "no block of its kind" : "named twice");
@@ -344,39 +343,38 @@ void CheckRecordsNameTheBlocks(unsigned mode, const std::vector<mlk::Record>& ra
                     raw[i].allocKind == (block.array ? 1 : 0) &&
                     raw[i].userPtr == reinterpret_cast<uintptr_t>(block.pointer) &&
                     raw[i].overrun == (violation ? 1 : 0) && raw[i].underrun == 0 && raw[i].release == 0)
-            << Formatted(
-                   "mode %u: record %u: expected %s with overrun %d, got magic %#x, size %llu, kind %d, "
-                   "overrun %u, underrun %u, release %u",
-                   mode, static_cast<unsigned>(i), Described(block).c_str(), violation ? 1 : 0, raw[i].magic,
-                   static_cast<unsigned long long>(raw[i].size), raw[i].allocKind, raw[i].overrun,
-                   raw[i].underrun, raw[i].release);
+            << Formatted("record %u: expected %s with overrun %d, got magic %#x, size %llu, kind %d, "
+                         "overrun %u, underrun %u, release %u",
+                         static_cast<unsigned>(i), Described(block).c_str(), violation ? 1 : 0, raw[i].magic,
+                         static_cast<unsigned long long>(raw[i].size), raw[i].allocKind, raw[i].overrun,
+                         raw[i].underrun, raw[i].release);
     }
     EXPECT_TRUE(raw.size() == outcome.overrun.size() + outcome.leftLive.size())
-        << Formatted("mode %u: expected %u access-violation and %u leak records, got %u records in all", mode,
+        << Formatted("expected %u access-violation and %u leak records, got %u records in all",
                      static_cast<unsigned>(outcome.overrun.size()),
                      static_cast<unsigned>(outcome.leftLive.size()), static_cast<unsigned>(raw.size()));
 }
 
 // The final report wrote the live list as it stood, in list order: each header links to its neighbours.
 // (The first block's own prev is left over from blocks released before it and is not followed.)
-void CheckLiveListLinks(unsigned mode, const std::vector<mlk::Record>& raw, size_t first) {
+void CheckLiveListLinks(const std::vector<mlk::Record>& raw, size_t first) {
     for (size_t i = first; i < raw.size(); ++i) {
         const uint64_t next = i + 1 < raw.size() ? raw[i + 1].userPtr - sizeof(OVMemHdr) : 0;
         EXPECT_TRUE(raw[i].next == next)
-            << Formatted("mode %u: live block id %u links to next %s, expected %s", mode, raw[i].id,
+            << Formatted("live block id %u links to next %s, expected %s", raw[i].id,
                          LowHex(AsAddress(raw[i].next)).c_str(), LowHex(AsAddress(next)).c_str());
         if (i > first) {
             const uint64_t previous = raw[i - 1].userPtr - sizeof(OVMemHdr);
             EXPECT_TRUE(raw[i].prev == previous)
-                << Formatted("mode %u: live block id %u links back to %s, expected %s", mode, raw[i].id,
+                << Formatted("live block id %u links back to %s, expected %s", raw[i].id,
                              LowHex(AsAddress(raw[i].prev)).c_str(), LowHex(AsAddress(previous)).c_str());
         }
     }
 }
 
 // After the unload: the debugger output, both log files and the raw headers tell the same story.
-void CheckReportAndLogs(BehaviourWorld& world, unsigned mode, const std::string& logDirectory,
-                        const std::string& modulePath, uint32_t allocationsTracked, const Outcome& outcome) {
+void CheckReportAndLogs(BehaviourWorld& world, const std::string& logDirectory, const std::string& modulePath,
+                        uint32_t allocationsTracked, const Outcome& outcome) {
     const std::string module = BaseName(modulePath);
     const Pieces pieces = TrackerPieces(world);
     Pieces records;
@@ -386,18 +384,18 @@ void CheckReportAndLogs(BehaviourWorld& world, unsigned mode, const std::string&
         }
     }
     const LogPair logs = FindLogPair(world, logDirectory);
-    ASSERT_TRUE(logs.problem.empty()) << Formatted("mode %u: %s", mode, logs.problem.c_str());
+    ASSERT_TRUE(logs.problem.empty()) << Formatted("%s", logs.problem.c_str());
     const std::string rawBytes = world.ReadWholeFile(logs.rawPath);
     std::vector<mlk::Record> raw;
     std::string error;
     ASSERT_TRUE(mlk::decodeFile(std::vector<uint8_t>(rawBytes.begin(), rawBytes.end()), &raw, &error))
-        << Formatted("mode %u: the raw record file does not decode: %s", mode, error.c_str());
+        << Formatted("the raw record file does not decode: %s", error.c_str());
     ASSERT_TRUE(raw.size() == records.size())
-        << Formatted("mode %u: %u raw records but %u record lines on the debugger", mode,
-                     static_cast<unsigned>(raw.size()), static_cast<unsigned>(records.size()));
+        << Formatted("%u raw records but %u record lines on the debugger", static_cast<unsigned>(raw.size()),
+                     static_cast<unsigned>(records.size()));
     const size_t violations = outcome.overrun.size();
-    CheckRecordsNameTheBlocks(mode, raw, violations, outcome);
-    CheckLiveListLinks(mode, raw, violations);
+    CheckRecordsNameTheBlocks(raw, violations, outcome);
+    CheckLiveListLinks(raw, violations);
 
     // Piece by piece: whole records in the order of the raw file, the announcement of the files before the
     // first of them, and the report around the leak records.
@@ -425,22 +423,22 @@ void CheckReportAndLogs(BehaviourWorld& world, unsigned mode, const std::string&
     }
     Append(&expected, ReportClosing());
     const std::string difference = FirstDifference(expected, pieces);
-    EXPECT_TRUE(difference.empty()) << Formatted("mode %u: expected %u pieces on the debugger: %s", mode,
+    EXPECT_TRUE(difference.empty()) << Formatted("expected %u pieces on the debugger: %s",
                                                  static_cast<unsigned>(expected.size()), difference.c_str());
 
     const std::string textLog = world.ReadWholeFile(logs.textPath);
     EXPECT_TRUE(textLog == TextLog(records))
-        << Formatted("mode %u: expected the text log file to hold the banner and the %u "
-                     "records as the debugger got them, got \"%s\"",
-                     mode, static_cast<unsigned>(records.size()), Shown(textLog).c_str());
-    EXPECT_TRUE(world.BreakpointTraps() == 0) << Formatted(
-        "mode %u: without a debugger nothing may trap, got %u traps", mode, world.BreakpointTraps());
+        << "expected the text log file to hold the banner and the records as the debugger got them, got \""
+        << Shown(textLog) << "\"";
+    EXPECT_TRUE(world.BreakpointTraps() == 0)
+        << Formatted("without a debugger nothing may trap, got %u traps", world.BreakpointTraps());
 }
 
 } // namespace
 
 TEST_F(BehaviourCheck, ConcurrentAllocationsAndReleasesKeepIdsTheListAndTheReportWhole) {
     for (unsigned mode = 0; mode <= 4; ++mode) {
+        SCOPED_TRACE(Formatted("mode %u", mode));
         std::string logDirectory;
         SKIP_UNLESS_PREPARED(StartTrackedTestBuild(world, mode, &logDirectory));
         const std::string modulePath = world.ModulePath();
@@ -456,8 +454,7 @@ TEST_F(BehaviourCheck, ConcurrentAllocationsAndReleasesKeepIdsTheListAndTheRepor
             workers[i].seed = 1000u * mode + static_cast<unsigned>(i) + 1;
         }
         const int started = workers::RunOnThreads(Work, workers);
-        ASSERT_TRUE(started == kThreads)
-            << Formatted("mode %u: only %d of %d threads started", mode, started, kThreads);
+        ASSERT_TRUE(started == kThreads) << "only " << started << " of " << kThreads << " threads started";
         // What is still on its way between threads is released here, as a last owner would.
         Worker& last = workers[0];
         Random random(last.seed);
@@ -468,12 +465,11 @@ TEST_F(BehaviourCheck, ConcurrentAllocationsAndReleasesKeepIdsTheListAndTheRepor
         }
         const uint32_t lastProbe = ProbeId(world, mode);
         for (const Worker& worker : workers) {
-            EXPECT_TRUE(worker.faults == 0)
-                << Formatted("mode %u, thread %d: %u faults, the first: %s", mode, worker.index,
-                             worker.faults, worker.firstFault.c_str());
-            EXPECT_TRUE(worker.allocations > 0 && worker.releases > 0) << Formatted(
-                "mode %u, thread %d: expected it to allocate and release, made %u and released %u", mode,
-                worker.index, worker.allocations, worker.releases);
+            EXPECT_TRUE(worker.faults == 0) << Formatted("thread %d: %u faults, the first: %s", worker.index,
+                                                         worker.faults, worker.firstFault.c_str());
+            EXPECT_TRUE(worker.allocations > 0 && worker.releases > 0)
+                << Formatted("thread %d: expected it to allocate and release, made %u and released %u",
+                             worker.index, worker.allocations, worker.releases);
         }
         unsigned handedOver = 0;
         unsigned takenOver = 0;
@@ -481,24 +477,23 @@ TEST_F(BehaviourCheck, ConcurrentAllocationsAndReleasesKeepIdsTheListAndTheRepor
             handedOver += worker.handedOver;
             takenOver += worker.takenOver;
         }
-        EXPECT_TRUE(handedOver > 0 && takenOver > 0) << Formatted(
-            "mode %u: expected blocks handed from thread to thread, %u were handed over and %u taken over",
-            mode, handedOver, takenOver);
+        EXPECT_TRUE(handedOver > 0 && takenOver > 0)
+            << "expected blocks handed from thread to thread, " << handedOver << " handed over, " << takenOver
+            << " taken";
         const Outcome outcome = Gathered(workers);
         world.UnloadModule();
 
         if (mode == 0) {
             EXPECT_TRUE(TrackerPieces(world).empty())
-                << Formatted("pass-through: expected no word on the debugger, got \"%s\"",
-                             Shown(TrackerPieces(world)).c_str());
+                << "pass-through: expected no word on the debugger, got \"" << Shown(TrackerPieces(world))
+                << "\"";
             EXPECT_TRUE(world.FilesIn(logDirectory).empty())
-                << Formatted("pass-through: expected no log file, found %u",
-                             static_cast<unsigned>(world.FilesIn(logDirectory).size()));
+                << "pass-through: expected no log file, found " << world.FilesIn(logDirectory).size();
             continue;
         }
         EXPECT_TRUE(!IsGuardedMode(mode) || !outcome.overrun.empty())
-            << Formatted("mode %u: expected some of the releases to come after an overrun, none did", mode);
-        CheckIdsUniqueAndGapless(mode, outcome.ids, firstProbe, lastProbe);
-        CheckReportAndLogs(world, mode, logDirectory, modulePath, lastProbe, outcome);
+            << "expected some of the releases to come after an overrun, none did";
+        CheckIdsUniqueAndGapless(outcome.ids, firstProbe, lastProbe);
+        CheckReportAndLogs(world, logDirectory, modulePath, lastProbe, outcome);
     }
 }

@@ -71,6 +71,18 @@ inline const char* StartTrackedTestBuild(BehaviourWorld& world, DWORD mode, std:
     return world.LoadModule(ModuleBuild::WithTestHooks);
 }
 
+// StartTrackedTestBuild with call stacks of `stackDepth` frames and `dataBytes` bytes of each block shown
+// in the records (0: off).
+inline const char* StartWithDetails(BehaviourWorld& world, DWORD mode, DWORD stackDepth, DWORD dataBytes,
+                                    std::string* logDirectory) {
+    world.Clear();
+    *logDirectory = world.FreshLogDirectory();
+    SwitchTrackingOn(world, mode, *logDirectory);
+    world.WriteDword(HKEY_LOCAL_MACHINE, names::trackerKey, W("TrackMemoryStackDepth"), stackDepth);
+    world.WriteDword(HKEY_LOCAL_MACHINE, names::trackerKey, W("TrackMemoryDataBytes"), dataBytes);
+    return world.LoadModule(ModuleBuild::WithTestHooks);
+}
+
 // The tracker's pieces on the debugger output. Windows' dbghelp sends the diagnostics that the tracker's
 // symbol options ask for (SYMOPT_DEBUG) to the same output, each beginning "DBGHELP: "; they are not the
 // tracker's.
@@ -127,6 +139,27 @@ inline Pieces PiecesFrom(const Pieces& pieces, const std::string& first) {
         }
     }
     return Pieces();
+}
+
+// The indented lines right after `first` in the pieces: a record's frames and bytes, a summary's rows.
+inline Pieces LinesAfter(const Pieces& pieces, const std::string& first) {
+    const Pieces from = PiecesFrom(pieces, first);
+    size_t end = 1;
+    while (end < from.size() && from[end].compare(0, 4, "    ") == 0) {
+        ++end;
+    }
+    return from.empty() ? Pieces()
+                        : Pieces(from.begin() + 1, from.begin() + static_cast<std::ptrdiff_t>(end));
+}
+
+// The notice of a release refused for its form of delete.
+inline std::string MismatchNotice(const void* block, bool madeAsArray) {
+    char notice[200] = {};
+    std::snprintf(notice, sizeof notice,
+                  "OVMemCollector: release of 0x%llX refused: made for %s, released by %s\r\n",
+                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(block)),
+                  madeAsArray ? "delete[]" : "delete", madeAsArray ? "delete" : "delete[]");
+    return notice;
 }
 
 // The number on the report's count line; -1 when the pieces hold no count line of the right form.

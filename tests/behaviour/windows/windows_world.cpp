@@ -42,6 +42,12 @@ std::string SymbolFilePath(ModuleBuild build) {
     return ProgramDirectory() + BuildName(build) + ".pdb";
 }
 
+// Keeps what failed, with the thread's last error, as the reason a preparation answers, and answers it.
+const char* WithLastError(std::string* reason, const std::string& what) {
+    *reason = what + ": error " + std::to_string(GetLastError());
+    return reason->c_str();
+}
+
 // An export as the function type it has; null when the module has none of that name.
 template <typename Function> Function Export(HMODULE module, const char* name) {
     return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
@@ -196,8 +202,7 @@ const char* WindowsWorld::LoadModule(ModuleBuild build) {
     moduleName_ = std::string(BuildName(build)) + ".dll";
     module_ = LoadLibraryA((ProgramDirectory() + moduleName_).c_str());
     if (module_ == nullptr) {
-        reason_ = "LoadLibrary(" + moduleName_ + ") failed with error " + std::to_string(GetLastError());
-        return reason_.c_str();
+        return WithLastError(&reason_, "LoadLibrary(" + moduleName_ + ")");
     }
     entry_ = Export<EntryProc>(module_, "VRACoInstallerEntryProc");
     allocate_ = Export<AllocateHook>(module_, "vracoinsTestHook_allocate");
@@ -253,8 +258,7 @@ const char* WindowsWorld::PlaceSymbolFile(ModuleBuild build, bool present) {
     const std::string& from = present ? away : path;
     const std::string& to = present ? path : away;
     if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        reason_ = "cannot move " + from + " to " + to + ": error " + std::to_string(GetLastError());
-        return reason_.c_str();
+        return WithLastError(&reason_, "cannot move " + from + " to " + to);
     }
     return nullptr;
 }
@@ -279,9 +283,7 @@ const char* WindowsWorld::PlantLibrary(const char* fileName) {
     const std::string planted = ProgramDirectory() + fileName;
     DeleteFileA((ProgramDirectory() + kPlantedLoadsFile).c_str());
     if (!CopyFileA((ProgramDirectory() + kPlantedDirectory + fileName).c_str(), planted.c_str(), TRUE)) {
-        reason_ = "cannot place " + std::string(fileName) + " beside the program: error " +
-                  std::to_string(GetLastError());
-        return reason_.c_str();
+        return WithLastError(&reason_, "cannot place " + std::string(fileName) + " beside the program");
     }
     plantedLibraries_.push_back(fileName);
     return nullptr;
@@ -385,8 +387,7 @@ const char* WindowsWorld::PlantFile(const std::string& windowsPath, const std::s
     HANDLE file = CreateFileA(windowsPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        reason_ = "cannot create " + windowsPath + ": error " + std::to_string(GetLastError());
-        return reason_.c_str();
+        return WithLastError(&reason_, "cannot create " + windowsPath);
     }
     DWORD written = 0;
     const BOOL wrote =
@@ -398,16 +399,12 @@ const char* WindowsWorld::PlantFile(const std::string& windowsPath, const std::s
 const char* WindowsWorld::PlantLink(LinkKind kind, const std::string& linkPath,
                                     const std::string& targetPath) {
     if (kind == LinkKind::Hard) {
-        if (!CreateHardLinkA(linkPath.c_str(), targetPath.c_str(), nullptr)) {
-            reason_ = "CreateHardLinkA failed with error " + std::to_string(GetLastError());
-            return reason_.c_str();
-        }
-        return nullptr;
+        return CreateHardLinkA(linkPath.c_str(), targetPath.c_str(), nullptr)
+                   ? nullptr
+                   : WithLastError(&reason_, "CreateHardLinkA failed");
     }
     if (!CreateSymbolicLinkA(linkPath.c_str(), targetPath.c_str(), kUnprivilegedSymbolicLink)) {
-        reason_ = "CreateSymbolicLinkA failed with error " + std::to_string(GetLastError()) +
-                  " (making symbolic links needs the privilege or developer mode)";
-        return reason_.c_str();
+        return WithLastError(&reason_, "CreateSymbolicLinkA (which needs the privilege or developer mode)");
     }
     // Wine's CreateSymbolicLink answers success and makes nothing.
     const DWORD attributes = GetFileAttributesA(linkPath.c_str());
@@ -420,8 +417,7 @@ const char* WindowsWorld::PlantLink(LinkKind kind, const std::string& linkPath,
 
 const char* WindowsWorld::MakeDirectory(const std::string& windowsDirectory) {
     if (!CreateDirectoryA(windowsDirectory.c_str(), nullptr)) {
-        reason_ = "cannot make " + windowsDirectory + ": error " + std::to_string(GetLastError());
-        return reason_.c_str();
+        return WithLastError(&reason_, "cannot make " + windowsDirectory);
     }
     return nullptr;
 }
@@ -440,9 +436,7 @@ const char* WindowsWorld::DirectoryAccess(const std::string& windowsDirectory, s
         descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr);
     LocalFree(descriptor);
     if (!converted) {
-        reason_ =
-            "the directory's descriptor could not be put into SDDL: error " + std::to_string(GetLastError());
-        return reason_.c_str();
+        return WithLastError(&reason_, "the directory's descriptor could not be put into SDDL");
     }
     *sddl = text;
     LocalFree(text);
