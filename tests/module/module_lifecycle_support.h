@@ -81,7 +81,6 @@ class LoadedModule {
     LoadedModule& operator=(const LoadedModule&) = delete;
 
     bool Loaded() const { return handle_ != nullptr; }
-    void* Handle() const { return handle_; }
 
     template <typename Function> Function Find(const char* name) const {
         void* found = handle_ != nullptr ? dlsym(handle_, name) : nullptr;
