@@ -249,9 +249,8 @@ TEST_F(KernelFilesTest, ASymbolicLinkTakesItsNameAndIsOpenedAsItselfWhenAsked) {
     EXPECT_EQ("target!", Contents("target.log"));
 }
 
-// What Wine cannot show: a file marked for deletion takes only its own name with it, so a name that holds
-// another file by the time the handle closes keeps it. (That the marked file goes, and that marking needs
-// DELETE access, the conformance check AFileMarkedForDeletionGoesWhenItsHandleCloses asserts.)
+// What Wine cannot show: a name that holds another file by the time the marked file's handle closes keeps
+// it (the conformance check AFileMarkedForDeletionGoesWhenItsHandleCloses shows the marked file go).
 TEST_F(KernelFilesTest, DeletionThroughAHandleTakesOnlyItsOwnFile) {
     std::ofstream(root + "/marked.log") << "mine";
     HANDLE file = CreateFileA("C:\\marked.log", DELETE, 0, nullptr, OPEN_EXISTING, 0, nullptr);

@@ -165,8 +165,7 @@ TEST_F(ModulesTest, ExportsAreLookedUpInTheModuleThatDefinesThem) {
 // --- Libraries loaded at run time ------------------------------------------------------------------------
 
 // Where each load by file name comes from: the system directory, or, for a search that does not keep to
-// it, a library planted beside the program, unless the name is a Known DLL. (A name without its extension, in
-// any case, the conformance check SystemLibrariesComeFromTheSystemDirectoryWithTheirFunctions loads.)
+// it, a library planted beside the program, unless the name is a Known DLL.
 TEST_F(ModulesTest, LibrariesLoadByNameFromTheSystemDirectoryOrFromBesideTheProgram) {
     const struct {
         const char16_t* name;
