@@ -27,39 +27,39 @@ size_t SpoolerLibraryReferences() {
 struct PlatformFunction {
     const char* name;
     std::vector<DWORD> errors;
-    OpenCount refusedReleaseStaysIn;
+    OpenCount refusedReleaseStaysIn = nullptr;
 };
 
 const PlatformFunction platformFunctions[] = {
-    {"RegOpenKeyExW", {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED}, nullptr},
-    {"RegCreateKeyExW", {ERROR_ACCESS_DENIED}, nullptr},
-    {"RegQueryValueExW", {ERROR_FILE_NOT_FOUND, ERROR_MORE_DATA}, nullptr},
-    {"RegSetValueExW", {ERROR_ACCESS_DENIED}, nullptr},
-    {"RegDeleteValueW", {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED}, nullptr},
+    {"RegOpenKeyExW", {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED}},
+    {"RegCreateKeyExW", {ERROR_ACCESS_DENIED}},
+    {"RegQueryValueExW", {ERROR_FILE_NOT_FOUND, ERROR_MORE_DATA}},
+    {"RegSetValueExW", {ERROR_ACCESS_DENIED}},
+    {"RegDeleteValueW", {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED}},
     {"RegCloseKey", {ERROR_INVALID_HANDLE}, &winsim::OpenKeyCount},
-    {"SetupDiGetDeviceInstanceIdW", {ERROR_INSUFFICIENT_BUFFER, ERROR_INVALID_PARAMETER}, nullptr},
-    {"SetupDiGetDeviceRegistryPropertyW", {ERROR_INSUFFICIENT_BUFFER, ERROR_INVALID_DATA}, nullptr},
-    {"SetupDiGetClassDevsW", {ERROR_NOT_ENOUGH_MEMORY, ERROR_INVALID_PARAMETER}, nullptr},
-    {"SetupDiEnumDeviceInterfaces", {ERROR_NO_MORE_ITEMS, ERROR_INVALID_PARAMETER}, nullptr},
-    {"SetupDiGetDeviceInterfaceDetailW", {ERROR_INSUFFICIENT_BUFFER, ERROR_INVALID_USER_BUFFER}, nullptr},
-    {"SetupDiCreateDeviceInterfaceRegKeyW", {ERROR_ACCESS_DENIED, ERROR_INVALID_PARAMETER}, nullptr},
+    {"SetupDiGetDeviceInstanceIdW", {ERROR_INSUFFICIENT_BUFFER, ERROR_INVALID_PARAMETER}},
+    {"SetupDiGetDeviceRegistryPropertyW", {ERROR_INSUFFICIENT_BUFFER, ERROR_INVALID_DATA}},
+    {"SetupDiGetClassDevsW", {ERROR_NOT_ENOUGH_MEMORY, ERROR_INVALID_PARAMETER}},
+    {"SetupDiEnumDeviceInterfaces", {ERROR_NO_MORE_ITEMS, ERROR_INVALID_PARAMETER}},
+    {"SetupDiGetDeviceInterfaceDetailW", {ERROR_INSUFFICIENT_BUFFER, ERROR_INVALID_USER_BUFFER}},
+    {"SetupDiCreateDeviceInterfaceRegKeyW", {ERROR_ACCESS_DENIED, ERROR_INVALID_PARAMETER}},
     {"SetupDiDestroyDeviceInfoList", {ERROR_INVALID_HANDLE}, &winsim::OpenDeviceSetCount},
-    {"OpenPrinterW", {ERROR_INVALID_PRINTER_NAME, ERROR_ACCESS_DENIED}, nullptr},
+    {"OpenPrinterW", {ERROR_INVALID_PRINTER_NAME, ERROR_ACCESS_DENIED}},
     {"ClosePrinter", {ERROR_INVALID_HANDLE}, &winsim::OpenPrinterCount},
-    {"GetPrinterDriverW", {ERROR_INSUFFICIENT_BUFFER, ERROR_UNKNOWN_PRINTER_DRIVER}, nullptr},
-    {"GetPrinterW", {ERROR_INSUFFICIENT_BUFFER, ERROR_ACCESS_DENIED}, nullptr},
-    {"GetPrinterDataW", {ERROR_FILE_NOT_FOUND, ERROR_MORE_DATA}, nullptr},
-    {"EnumPrintersW", {ERROR_INSUFFICIENT_BUFFER, ERROR_ACCESS_DENIED}, nullptr},
-    {"SetPrinterW", {ERROR_ACCESS_DENIED, ERROR_PRINTER_ALREADY_EXISTS}, nullptr},
+    {"GetPrinterDriverW", {ERROR_INSUFFICIENT_BUFFER, ERROR_UNKNOWN_PRINTER_DRIVER}},
+    {"GetPrinterW", {ERROR_INSUFFICIENT_BUFFER, ERROR_ACCESS_DENIED}},
+    {"GetPrinterDataW", {ERROR_FILE_NOT_FOUND, ERROR_MORE_DATA}},
+    {"EnumPrintersW", {ERROR_INSUFFICIENT_BUFFER, ERROR_ACCESS_DENIED}},
+    {"SetPrinterW", {ERROR_ACCESS_DENIED, ERROR_PRINTER_ALREADY_EXISTS}},
     // The spooler, loaded from the system directory by the pass that names the queue.
-    {"LoadLibraryExW", {ERROR_MOD_NOT_FOUND, ERROR_ACCESS_DENIED}, nullptr},
-    {"GetProcAddress", {ERROR_PROC_NOT_FOUND}, nullptr},
+    {"LoadLibraryExW", {ERROR_MOD_NOT_FOUND, ERROR_ACCESS_DENIED}},
+    {"GetProcAddress", {ERROR_PROC_NOT_FOUND}},
     {"FreeLibrary", {ERROR_INVALID_HANDLE}, &SpoolerLibraryReferences},
-    {"GlobalAlloc", {ERROR_NOT_ENOUGH_MEMORY}, nullptr},
+    {"GlobalAlloc", {ERROR_NOT_ENOUGH_MEMORY}},
     {"GlobalFree", {ERROR_INVALID_HANDLE}, &winsim::GlobalBlockCount},
     // The module's allocator, in the tracking mode that keeps guarded blocks on the process heap.
-    {"HeapAlloc", {ERROR_NOT_ENOUGH_MEMORY}, nullptr},
-    {"HeapFree", {ERROR_INVALID_PARAMETER}, nullptr},
+    {"HeapAlloc", {ERROR_NOT_ENOUGH_MEMORY}},
+    {"HeapFree", {ERROR_INVALID_PARAMETER}},
 };
 
 const struct {

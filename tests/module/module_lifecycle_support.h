@@ -1,6 +1,7 @@
-// The module's lifecycle as a test program sees it: loading the module with dlopen and unloading it with
-// dlclose over a simulated machine whose drive C: is a fresh host directory, with the tracker's switches
-// seeded and its log files directed to C:\Logs\, and the texts of the final report.
+// The module's lifecycle as a test program sees it: loading the module (or its test build, with its hooks)
+// with dlopen and unloading it with dlclose over a simulated machine whose drive C: is a fresh host
+// directory, with the tracker's switches seeded and its log files directed to C:\Logs\, and the texts of the
+// final report.
 #pragma once
 
 #include "winsim/control/all.h"
@@ -105,6 +106,51 @@ class LoadedModule {
   private:
     const char* path_;
     void* handle_ = nullptr;
+};
+
+typedef void* (*AllocateHook)(size_t, int);
+typedef void (*ReleaseHook)(void*, int);
+typedef int (*KeepHook)(void*, int);
+typedef int (*FlagHook)();
+typedef unsigned (*CountHook)();
+typedef void (*BreakOnHook)(unsigned);
+
+constexpr int scalarKind = 0;
+constexpr int arrayKind = 1;
+
+// The test build of the module and its hooks.
+class TestModule : public LoadedModule {
+  public:
+    TestModule() : LoadedModule(VRACOINS_TEST_MODULE_PATH) {
+        if (Loaded()) {
+            allocate = Find<AllocateHook>("vracoinsTestHook_allocate");
+            release = Find<ReleaseHook>("vracoinsTestHook_release");
+            releaseAfterUnload = Find<KeepHook>("vracoinsTestHook_releaseAfterUnload");
+            releasesFollowTheReport = Find<FlagHook>("vracoinsTestHook_releasesFollowTheReport");
+            allocationCount = Find<CountHook>("vracoinsTestHook_allocationCount");
+            trackMode = Find<FlagHook>("vracoinsTestHook_trackMode");
+            setBreakOnAllocId = Find<BreakOnHook>("vracoinsTestHook_setBreakOnAllocId");
+        }
+    }
+    bool Ready() const {
+        return allocate != nullptr && release != nullptr && releaseAfterUnload != nullptr &&
+               releasesFollowTheReport != nullptr && allocationCount != nullptr && trackMode != nullptr &&
+               setBreakOnAllocId != nullptr;
+    }
+
+    unsigned char* Allocate(size_t size, int kind = scalarKind) {
+        void* pointer = allocate(size, kind);
+        EXPECT_NE(nullptr, pointer) << "the module could not allocate " << size << " bytes";
+        return static_cast<unsigned char*>(pointer);
+    }
+
+    AllocateHook allocate = nullptr;
+    ReleaseHook release = nullptr;
+    KeepHook releaseAfterUnload = nullptr;
+    FlagHook releasesFollowTheReport = nullptr;
+    CountHook allocationCount = nullptr;
+    FlagHook trackMode = nullptr;
+    BreakOnHook setBreakOnAllocId = nullptr;
 };
 
 // A fresh machine: drive C: on a new host directory with C:\Temp\ as the temporary directory and the log

@@ -16,47 +16,9 @@ using namespace lifecycle_test;
 namespace {
 
 typedef DWORD(WINAPI* EntryProc)(DI_FUNCTION, HDEVINFO, PSP_DEVINFO_DATA, PCOINSTALLER_CONTEXT_DATA);
-typedef void* (*AllocateHook)(size_t, int);
-typedef void (*ReleaseHook)(void*, int);
-typedef int (*KeepHook)(void*, int);
-typedef int (*FlagHook)();
-typedef unsigned (*CountHook)();
-typedef void (*BreakOnHook)(unsigned);
-
-constexpr int scalarKind = 0;
-constexpr int arrayKind = 1;
 constexpr size_t headerBytes = 504;
 
 const std::u16string queueName = u"VRA Alpha Queue";
-
-// The test build of the module and its hooks.
-class TestModule : public LoadedModule {
-  public:
-    TestModule() : LoadedModule(VRACOINS_TEST_MODULE_PATH) {
-        if (Loaded()) {
-            allocate = Find<AllocateHook>("vracoinsTestHook_allocate");
-            release = Find<ReleaseHook>("vracoinsTestHook_release");
-            releaseAfterUnload = Find<KeepHook>("vracoinsTestHook_releaseAfterUnload");
-            releasesFollowTheReport = Find<FlagHook>("vracoinsTestHook_releasesFollowTheReport");
-            allocationCount = Find<CountHook>("vracoinsTestHook_allocationCount");
-            trackMode = Find<FlagHook>("vracoinsTestHook_trackMode");
-            setBreakOnAllocId = Find<BreakOnHook>("vracoinsTestHook_setBreakOnAllocId");
-        }
-    }
-    bool Ready() const {
-        return allocate != nullptr && release != nullptr && releaseAfterUnload != nullptr &&
-               releasesFollowTheReport != nullptr && allocationCount != nullptr && trackMode != nullptr &&
-               setBreakOnAllocId != nullptr;
-    }
-
-    AllocateHook allocate = nullptr;
-    ReleaseHook release = nullptr;
-    KeepHook releaseAfterUnload = nullptr;
-    FlagHook releasesFollowTheReport = nullptr;
-    CountHook allocationCount = nullptr;
-    FlagHook trackMode = nullptr;
-    BreakOnHook setBreakOnAllocId = nullptr;
-};
 
 // A block that the test build allocated, with the id the tracker gave it.
 struct Block {
@@ -80,9 +42,14 @@ class ModuleLifecycleTest : public ModuleLifecycleFixture {
     }
 
     Block Allocate(TestModule& module, size_t size, int kind = scalarKind) {
-        void* pointer = module.allocate(size, kind);
-        EXPECT_NE(nullptr, pointer) << "the module could not allocate " << size << " bytes";
-        return Block{static_cast<unsigned char*>(pointer), size, module.allocationCount()};
+        unsigned char* pointer = module.Allocate(size, kind);
+        return Block{pointer, size, module.allocationCount()};
+    }
+
+    // Every block was given back by the unload: the final report finds a clean system.
+    static void ExpectCleanUnload(TestModule& module) {
+        module.Unload();
+        EXPECT_NE(std::string::npos, winsim::DebugOutput().find(cleanVerdict)) << winsim::DebugOutput();
     }
 
     // The pattern of a record line; the call site's function, file and line are whatever the symbols say.
@@ -315,8 +282,7 @@ TEST_F(ModuleLifecycleTest, RefusedReleasesStopInAnAttachedDebugger) {
     module.release(foreign + 608, scalarKind);
     EXPECT_EQ(2u, winsim::CallCount("DebugBreak"));
     module.release(array.pointer, arrayKind);
-    module.Unload();
-    EXPECT_NE(std::string::npos, winsim::DebugOutput().find(cleanVerdict));
+    ExpectCleanUnload(module);
 }
 
 TEST_F(ModuleLifecycleTest, ReleaseOfAPointerTheModuleNeverHandedOutChangesNothing) {
@@ -333,8 +299,7 @@ TEST_F(ModuleLifecycleTest, ReleaseOfAPointerTheModuleNeverHandedOutChangesNothi
     }
     EXPECT_EQ(0u, winsim::CallCount("VirtualFree"));
     EXPECT_EQ(2u, Occurrences(winsim::DebugOutput(), "refused")) << winsim::DebugOutput();
-    module.Unload();
-    EXPECT_NE(std::string::npos, winsim::DebugOutput().find(cleanVerdict));
+    ExpectCleanUnload(module);
 }
 
 TEST_F(ModuleLifecycleTest, InUseDumpAtBreakOnAllocIdListsTheLiveBlocksBeforeTheNewOne) {
@@ -377,8 +342,7 @@ TEST_F(ModuleLifecycleTest, InUseDumpAtBreakOnAllocIdListsTheLiveBlocksBeforeThe
     module.release(ten.pointer, scalarKind);
     module.release(twenty.pointer, scalarKind);
     module.release(thirty.pointer, scalarKind);
-    module.Unload();
-    EXPECT_NE(std::string::npos, winsim::DebugOutput().find(cleanVerdict));
+    ExpectCleanUnload(module);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "coinstaller/tests/install_scenario.h"
 #include "winsim/control/all.h"
 #include "memtrack/tests/tracker_test_support.h"
+#include "tests/module/module_lifecycle_support.h"
 
 #include <dlfcn.h>
 
@@ -21,34 +22,18 @@ typedef DWORD(WINAPI* EntryProc)(DI_FUNCTION, HDEVINFO, PSP_DEVINFO_DATA, PCOINS
 const std::u16string queueName = u"VRA Alpha Queue";
 const std::u16string composedName = u"Alpha 100 VRA PCL 6";
 
-class LoadedModule {
+// The shipped module, with its entry.
+class ShippedModule : public lifecycle_test::LoadedModule {
   public:
-    LoadedModule() {
-        handle_ = dlopen(VRACOINS_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-        EXPECT_NE(nullptr, handle_) << "the module did not load: " << dlerror();
-        if (handle_ != nullptr) {
-            entry_ = reinterpret_cast<EntryProc>(dlsym(handle_, "VRACoInstallerEntryProc"));
-            EXPECT_NE(nullptr, entry_) << "the module does not export its entry";
-        }
+    ShippedModule() : LoadedModule(VRACOINS_MODULE_PATH) {
+        entry_ = Loaded() ? Find<EntryProc>("VRACoInstallerEntryProc") : nullptr;
     }
-    ~LoadedModule() {
-        if (handle_ != nullptr) {
-            dlclose(handle_);
-            EXPECT_EQ(nullptr, dlopen(VRACOINS_MODULE_PATH, RTLD_NOW | RTLD_NOLOAD))
-                << "the module stayed loaded after dlclose: its collector was never destroyed";
-        }
-    }
-    LoadedModule(const LoadedModule&) = delete;
-    LoadedModule& operator=(const LoadedModule&) = delete;
-
-    void* handle() const { return handle_; }
     DWORD Call(PrinterDevice& printer, BOOL postProcessing) {
         COINSTALLER_CONTEXT_DATA context = {postProcessing, NO_ERROR, nullptr};
         return entry_ != nullptr ? entry_(DIF_INSTALLDEVICE, printer.Set(), printer.Element(), &context) : 0;
     }
 
   private:
-    void* handle_ = nullptr;
     EntryProc entry_ = nullptr;
 };
 
@@ -69,8 +54,8 @@ class ModuleLoadingTest : public TrackerTest {
         SeedInstallation(printer);
         heapBlocksBefore = winsim::HeapBlockCount();
         regionsBefore = winsim::VirtualRegionCount();
-        LoadedModule module;
-        if (module.handle() == nullptr) {
+        ShippedModule module;
+        if (!module.Loaded()) {
             return false;
         }
         DWORD pre = module.Call(printer, FALSE);
@@ -87,66 +72,54 @@ class ModuleLoadingTest : public TrackerTest {
     size_t regionsBefore = 0;
 };
 
-TEST_F(ModuleLoadingTest, TrackingOffServesTheModuleFromMalloc) {
-    SetSwitch(u"TrackMemoryAllocation", 0);
-    EXPECT_TRUE(InstallWithModule(true));
-    EXPECT_EQ(0u, winsim::CallCount("HeapAlloc")) << "with tracking off the module used the process heap";
-    EXPECT_EQ(0u, winsim::CallCount("VirtualAlloc"));
-}
-
-TEST_F(ModuleLoadingTest, ProcessHeapModesServeTheModuleFromTheProcessHeap) {
-    for (DWORD mode : {1u, 3u}) {
+// Where each mode serves the module's blocks from (tracking off: malloc, whatever the fail size; modes 1
+// and 3: the process heap; mode 2: pages; mode 4: the runtime's heap), every one given back by the unload.
+TEST_F(ModuleLoadingTest, EachModeServesTheModuleFromItsOwnMemory) {
+    const struct {
+        DWORD mode;
+        DWORD failSize;
+        bool heap;
+        bool pages;
+    } rows[] = {{0, 0, false, false}, {0, 1, false, false}, {1, 0, true, false},
+                {3, 0, true, false},  {2, 0, false, true},  {4, 0, false, false}};
+    for (const auto& row : rows) {
         winsim::Reset();
-        SetSwitch(u"TrackMemoryAllocation", mode);
-        EXPECT_TRUE(InstallWithModule(true)) << "mode " << mode;
-        EXPECT_GT(winsim::CallCount("HeapAlloc"), 0u)
-            << "mode " << mode << ": the module's blocks are not on the heap";
-        EXPECT_EQ(0u, winsim::CallCount("VirtualAlloc")) << "mode " << mode;
-        EXPECT_EQ(heapBlocksBefore, winsim::HeapBlockCount())
-            << "mode " << mode << ": blocks left after unload";
-        EXPECT_EQ(winsim::CallCount("HeapAlloc"), winsim::CallCount("HeapFree")) << "mode " << mode;
+        SetSwitch(u"TrackMemoryAllocation", row.mode);
+        if (row.failSize != 0) {
+            SetSwitch(u"TrackMemoryFailSize", row.failSize);
+        }
+        const std::string what =
+            "mode " + std::to_string(row.mode) + ", fail size " + std::to_string(row.failSize);
+        EXPECT_TRUE(InstallWithModule(true)) << what;
+        EXPECT_EQ(row.heap, winsim::CallCount("HeapAlloc") > 0) << what << ": blocks on the process heap";
+        EXPECT_EQ(row.pages, winsim::CallCount("VirtualAlloc") > 0) << what << ": page-guarded blocks";
+        EXPECT_EQ(heapBlocksBefore, winsim::HeapBlockCount()) << what << ": blocks left after unload";
+        EXPECT_EQ(winsim::CallCount("HeapAlloc"), winsim::CallCount("HeapFree")) << what;
+        EXPECT_EQ(regionsBefore, winsim::VirtualRegionCount()) << what << ": pages of blocks still held";
     }
 }
 
-TEST_F(ModuleLoadingTest, PageGuardedModeServesTheModuleFromPages) {
-    SetSwitch(u"TrackMemoryAllocation", 2);
-    EXPECT_TRUE(InstallWithModule(true));
-    EXPECT_GT(winsim::CallCount("VirtualAlloc"), 0u) << "the module's blocks are not page-guarded";
-    EXPECT_EQ(0u, winsim::CallCount("HeapAlloc"));
-    EXPECT_EQ(regionsBefore, winsim::VirtualRegionCount()) << "pages of the module's blocks are still held";
-}
-
-TEST_F(ModuleLoadingTest, RuntimeHeapModeWorksAndTheFailSizeReachesIt) {
-    SetSwitch(u"TrackMemoryAllocation", 4);
-    EXPECT_TRUE(InstallWithModule(true));
-    EXPECT_EQ(0u, winsim::CallCount("HeapAlloc") + winsim::CallCount("VirtualAlloc"));
-
-    winsim::Reset();
-    SetSwitch(u"TrackMemoryAllocation", 4);
-    SetSwitch(u"TrackMemoryFailSize", 1);
-    EXPECT_TRUE(InstallWithModule(false)) << "with every allocation failing the module must still answer";
-}
-
-TEST_F(ModuleLoadingTest, FailSizeSixteenIsSurvivedInEveryMode) {
-    for (DWORD mode : {1u, 2u, 3u, 4u}) {
+// With allocations failing (all of them in mode 4, those of 16 bytes and more in every mode) the module
+// still answers both passes, without renaming the queue.
+TEST_F(ModuleLoadingTest, FailingAllocationsAreSurvivedInEveryMode) {
+    const struct {
+        DWORD mode;
+        DWORD failSize;
+    } rows[] = {{4, 1}, {1, 16}, {2, 16}, {3, 16}, {4, 16}};
+    for (const auto& row : rows) {
         winsim::Reset();
-        SetSwitch(u"TrackMemoryAllocation", mode);
-        SetSwitch(u"TrackMemoryFailSize", 16);
-        EXPECT_TRUE(InstallWithModule(false)) << "mode " << mode;
+        SetSwitch(u"TrackMemoryAllocation", row.mode);
+        SetSwitch(u"TrackMemoryFailSize", row.failSize);
+        EXPECT_TRUE(InstallWithModule(false)) << "mode " << row.mode << ", fail size " << row.failSize;
     }
 }
 
-TEST_F(ModuleLoadingTest, FailSizeHasNoEffectWithTrackingOff) {
-    SetSwitch(u"TrackMemoryAllocation", 0);
-    SetSwitch(u"TrackMemoryFailSize", 1);
-    EXPECT_TRUE(InstallWithModule(true)) << "the fail size took effect with tracking off";
-}
-
+// (That the module exports none of the operators, LinkedModuleTest.ModuleExportsNoAllocationOperator checks.)
 TEST_F(ModuleLoadingTest, ProgramAllocatorIsUntouchedWhileTheModuleTracks) {
     SetSwitch(u"TrackMemoryAllocation", 2);
     void* programNewBefore = dlsym(RTLD_DEFAULT, "_Znwm");
-    LoadedModule module;
-    ASSERT_NE(nullptr, module.handle());
+    ShippedModule module;
+    ASSERT_TRUE(module.Loaded());
     EXPECT_EQ(programNewBefore, dlsym(RTLD_DEFAULT, "_Znwm")) << "loading the module replaced operator new";
     unsigned pageCalls = winsim::CallCount("VirtualAlloc");
     {
@@ -155,16 +128,6 @@ TEST_F(ModuleLoadingTest, ProgramAllocatorIsUntouchedWhileTheModuleTracks) {
     }
     EXPECT_EQ(pageCalls, winsim::CallCount("VirtualAlloc"))
         << "the program's new-expressions reached the module";
-    Dl_info info = {};
-    for (const char* name : {"_Znwm", "_Znam", "_ZdlPv", "_ZdaPv", "_ZdlPvm", "_ZdaPvm"}) {
-        void* found = dlsym(module.handle(), name);
-        void* entry = dlsym(module.handle(), "VRACoInstallerEntryProc");
-        ASSERT_NE(0, dladdr(entry, &info));
-        const void* moduleBase = info.dli_fbase;
-        if (found != nullptr && dladdr(found, &info) != 0) {
-            EXPECT_NE(moduleBase, info.dli_fbase) << name << " is exported by the module";
-        }
-    }
 }
 
 } // namespace

@@ -9,42 +9,6 @@ using namespace lifecycle_test;
 
 namespace {
 
-typedef void* (*AllocateHook)(size_t, int);
-typedef void (*ReleaseHook)(void*, int);
-typedef int (*KeepHook)(void*, int);
-typedef int (*FlagHook)();
-
-constexpr int scalarKind = 0;
-constexpr int arrayKind = 1;
-
-// The test build of the module and the hooks these tests use.
-class UnloadedModule : public LoadedModule {
-  public:
-    UnloadedModule() : LoadedModule(VRACOINS_TEST_MODULE_PATH) {
-        if (Loaded()) {
-            allocate = Find<AllocateHook>("vracoinsTestHook_allocate");
-            release = Find<ReleaseHook>("vracoinsTestHook_release");
-            releaseAfterUnload = Find<KeepHook>("vracoinsTestHook_releaseAfterUnload");
-            releasesFollowTheReport = Find<FlagHook>("vracoinsTestHook_releasesFollowTheReport");
-        }
-    }
-    bool Ready() const {
-        return allocate != nullptr && release != nullptr && releaseAfterUnload != nullptr &&
-               releasesFollowTheReport != nullptr;
-    }
-
-    unsigned char* Allocate(size_t size, int kind = scalarKind) {
-        void* pointer = allocate(size, kind);
-        EXPECT_NE(nullptr, pointer) << "the module could not allocate " << size << " bytes";
-        return static_cast<unsigned char*>(pointer);
-    }
-
-    AllocateHook allocate = nullptr;
-    ReleaseHook release = nullptr;
-    KeepHook releaseAfterUnload = nullptr;
-    FlagHook releasesFollowTheReport = nullptr;
-};
-
 class ModuleUnloadTest : public ModuleLifecycleFixture {
   protected:
     void SetUp() override {
@@ -68,7 +32,7 @@ class ModuleUnloadTest : public ModuleLifecycleFixture {
 TEST_F(ModuleUnloadTest, CleanRunsInEveryModeLeaveNoCriticalSectionInitialised) {
     for (DWORD mode : {0u, 1u, 2u, 3u, 4u}) {
         SetSwitches(mode);
-        UnloadedModule module;
+        TestModule module;
         ASSERT_TRUE(module.Ready());
         unsigned char* scalar = module.Allocate(24);
         unsigned char* array = module.Allocate(40, arrayKind);
@@ -83,7 +47,7 @@ TEST_F(ModuleUnloadTest, RepeatedLoadsWithReleasesAfterTeardownLeaveNothingBehin
     SetSwitches(3);
     for (int cycle = 1; cycle <= 3; ++cycle) {
         std::filesystem::remove_all(root / "Logs");
-        UnloadedModule module;
+        TestModule module;
         ASSERT_TRUE(module.Ready());
         ASSERT_TRUE(module.releasesFollowTheReport())
             << "the test build's exit handler does not follow the report";
@@ -103,7 +67,7 @@ TEST_F(ModuleUnloadTest, DamagedLastReleaseAfterTeardownLeavesNoFileOpen) {
     for (DWORD mode : {2u, 3u, 4u}) {
         std::filesystem::remove_all(root / "Logs");
         SetSwitches(mode);
-        UnloadedModule module;
+        TestModule module;
         ASSERT_TRUE(module.Ready());
         ASSERT_TRUE(module.releasesFollowTheReport());
         unsigned char* intact = module.Allocate(12);
@@ -125,7 +89,7 @@ TEST_F(ModuleUnloadTest, DamagedLastReleaseAfterTeardownLeavesNoFileOpen) {
 
 TEST_F(ModuleUnloadTest, LeaksNeverReleasedLeaveNoCriticalSectionInitialised) {
     SetSwitches(2);
-    UnloadedModule module;
+    TestModule module;
     ASSERT_TRUE(module.Ready());
     module.Allocate(16); // never released: the module's heap goes with it
     module.Unload();

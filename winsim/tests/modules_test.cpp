@@ -177,7 +177,6 @@ TEST_F(ModulesTest, LibrariesLoadByNameFromTheSystemDirectoryOrFromBesideTheProg
         {u"dbghelp.dll", LOAD_LIBRARY_SEARCH_SYSTEM32, "\\system32\\dbghelp.dll", false, 0},
         {u"dbghelp.dll", 0, "\\dbghelp.dll", true, 0},
         {u"WINSPOOL.DRV", 0, "\\system32\\winspool.drv", false, 0},
-        {u"DbgHelp", LOAD_LIBRARY_SEARCH_SYSTEM32, "\\system32\\dbghelp.dll", false, 0},
         {u"kernel32.dll", 0, "\\system32\\kernel32.dll", false, 0},
         {u"nosuch.dll", 0, "", false, ERROR_MOD_NOT_FOUND},
         {u"C:\\windows\\system32\\dbghelp.dll", 0, "", false, ERROR_MOD_NOT_FOUND},
