@@ -1,11 +1,10 @@
 // Security descriptors of the simulation: advapi32's conversion from the security descriptor definition
 // language (SDDL) and kernel32's LocalFree, which gives the converted descriptor back.
-// Modelled: the SDDL text is checked for its form (sections O:, G:, D: and S:, the DACL's and SACL's
-// flags, and aces of six fields whose SIDs are well-known abbreviations or S-1-... strings; the empty
-// text is a descriptor without owner, group or lists) and kept as it was given; the descriptor is an opaque
-// block that CreateDirectoryA keeps with the directory; the count of descriptors not yet given back
-// (winsim::SecurityDescriptorCount). Not modelled: the binary layout of a descriptor, access checks,
-// LocalAlloc and every other Local* function (LocalFree frees descriptors only).
+// Modelled: the text kept as it was given, in an opaque descriptor that CreateDirectoryA keeps with the
+// directory; the count of descriptors not yet given back (winsim::SecurityDescriptorCount). Not modelled:
+// the text's grammar (any text converts: the module passes one constant, whose exact text the checks of
+// the log directory compare), the binary layout of a descriptor, access checks, LocalAlloc and every other
+// Local* function (LocalFree frees descriptors only).
 #pragma once
 
 #include "winsim/kernel/types.h"
@@ -16,10 +15,9 @@ typedef HANDLE HLOCAL;
 #define SDDL_REVISION_1 1
 #define ERROR_UNKNOWN_REVISION 1305L
 
-// FALSE with ERROR_INVALID_PARAMETER for text that is not a descriptor (Windows and Wine give other
-// errors for some malformed texts) or a missing output, and ERROR_UNKNOWN_REVISION for a revision other
-// than SDDL_REVISION_1. The descriptor is freed with
-// LocalFree; SecurityDescriptorSize (may be null) receives its size.
+// FALSE with ERROR_INVALID_PARAMETER for a missing text or output, and ERROR_UNKNOWN_REVISION for a revision
+// other than SDDL_REVISION_1. The descriptor is freed with LocalFree; SecurityDescriptorSize (may be null)
+// receives its size.
 BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorW(LPCWSTR StringSecurityDescriptor,
                                                                  DWORD StringSDRevision,
                                                                  PSECURITY_DESCRIPTOR* SecurityDescriptor,
